@@ -1,0 +1,32 @@
+// The FM chip driver: register writes with the chip's delays, reset, voice programming, levels.
+#pragma once
+
+#include "common/int16.h"
+#include "fm/port_io.h"
+
+namespace fm {
+
+using common::Int16;
+
+class Blaster {
+public:
+    explicit Blaster(PortIo& port) : port_(port) {}
+
+    // `register` is a C++ keyword, hence the trailing underscore.
+    void Blasterwritereg(Int16 register_, Int16 nByte);
+    void Blasterresetcard();
+    Int16 Blastervoicetoreg(Int16 Voice);
+    void Blastersetupvoice(Int16 Voice);
+    void Blastermodulate(Int16 Voice, Int16 volume);
+    void Blastervolume(Int16 Voice, Int16 volume);
+    void Blastervoiceoff(Int16 Voice);
+    void BlasterInit();
+
+    // Scratch left behind by Blastervoicetoreg; nothing else reads it.
+    Int16 OperatorBase;
+
+private:
+    PortIo& port_;
+};
+
+}  // namespace fm
