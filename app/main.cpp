@@ -1,1 +1,69 @@
-int main() { return 0; }
+// Entry point: parse the command line, pick a front end, build the port chain, run.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+
+#include "app/options.h"
+#include "app/program.h"
+#include "app/quit_signals.h"
+#include "app/real_clock.h"
+#include "app/text_front_end.h"
+#include "app/window_front_end.h"
+
+namespace {
+
+bool haveDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+[[noreturn]] void runText(app::Program& program) {
+    app::RealClock clock;
+    app::TextFrontEnd front_end(
+        program.port(), clock, STDIN_FILENO, stdout, [&program](int status) { program.exit(status); },
+        [&program](const std::string& message) { program.fail(message); });
+    front_end.run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const app::ParsedCommandLine parsed = app::parseCommandLine(argc, argv);
+    switch (parsed.action) {
+        case app::ParsedCommandLine::Action::Help:
+            std::fputs(app::usageText().c_str(), stdout);
+            return 0;
+        case app::ParsedCommandLine::Action::Version:
+            std::fputs(app::versionText().c_str(), stdout);
+            return 0;
+        case app::ParsedCommandLine::Action::UsageError:
+            std::fprintf(stderr, "vesk: %s\n\n%s", parsed.error.c_str(), app::usageText().c_str());
+            return 2;
+        case app::ParsedCommandLine::Action::Run:
+            break;
+    }
+
+    app::Options options = parsed.options;
+    if (!options.text && !haveDisplay()) {
+        app::printError("no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset); "
+                        "using the text front end");
+        options.text = true;
+    }
+
+    std::unique_ptr<app::Program> program;
+    try {
+        program = std::make_unique<app::Program>(options);
+    } catch (const std::exception& e) {
+        app::printError(e.what());
+        return 1;
+    }
+    app::installQuitSignals();
+    if (options.text) runText(*program);
+    app::runWindow(*program, argc, argv);
+}

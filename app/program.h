@@ -1,0 +1,57 @@
+// What every front end shares: the chain of port backends, the output files, and the way out.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "common/atomic_file.h"
+#include "fm/port_io.h"
+
+namespace app {
+
+class Program {
+public:
+    // Builds the port chain the options ask for. Raises std::runtime_error with a one-line
+    // reason (an unwritable output file, a chip that cannot be opened).
+    explicit Program(Options options);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    const Options& options() const { return options_; }
+    // The front of the chain: every register write of the window object goes in here.
+    fm::PortIo& port() { return *chain_.back(); }
+
+    // Puts a backend in front of the chain; it must forward to `next`.
+    template <typename Port, typename... Args>
+    Port& wrap(Args&&... args) {
+        auto port = std::make_unique<Port>(*chain_.back(), std::forward<Args>(args)...);
+        Port& ref = *port;
+        chain_.push_back(std::move(port));
+        return ref;
+    }
+    // Something to finish on the way out (commit a file, close a device), run newest first.
+    void atExit(std::function<void()> finish) { finishers_.push_back(std::move(finish)); }
+
+    // Finishes every output, then ends the process at once: nothing further runs.
+    [[noreturn]] void exit(int status);
+    // One line on stderr naming the fault, then exit(1). Outputs keep what was written so far.
+    [[noreturn]] void fail(const std::string& message);
+
+    // Runs the finishers without ending the process; for tests and orderly shutdown.
+    int finish(int status);
+
+private:
+    Options options_;
+    std::vector<std::unique_ptr<fm::PortIo>> chain_;
+    std::vector<std::function<void()>> finishers_;
+    std::unique_ptr<common::AtomicFile> trace_file_;
+};
+
+// Prints "vesk: <message>" on stderr.
+void printError(const std::string& message);
+
+}  // namespace app

@@ -1,0 +1,17 @@
+// Ctrl-C and SIGTERM act as "Sluta". The handler only records the signal; front ends act on it
+// from their event pump, never from inside the handler.
+#pragma once
+
+namespace app {
+
+// Installs the handlers for SIGINT and SIGTERM.
+void installQuitSignals();
+// The signal that asked to quit, or 0.
+int pendingQuitSignal();
+// Becomes readable when a quit signal arrives, so a blocked front end wakes up.
+int quitSignalFd();
+// For tests: as if the signal had arrived.
+void raiseQuitSignal(int signal_number);
+void clearQuitSignal();
+
+}  // namespace app

@@ -1,0 +1,18 @@
+// Local time of day from the wall clock.
+#include "app/real_clock.h"
+
+#include <ctime>
+
+namespace app {
+
+float RealClock::secondsSinceMidnight() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
+                           static_cast<double>(now.tv_nsec) / 1e9;
+    return static_cast<float>(seconds);
+}
+
+}  // namespace app

@@ -1,0 +1,13 @@
+// The platform clock: seconds since local midnight, at single precision like the timer it stands for.
+#pragma once
+
+#include "playback/timed_wait.h"
+
+namespace app {
+
+class RealClock final : public playback::Clock {
+public:
+    float secondsSinceMidnight() override;
+};
+
+}  // namespace app

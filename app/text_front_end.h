@@ -1,0 +1,66 @@
+// The text stand-in for the window: "start" and "sluta" typed on standard input are the buttons.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "app/vesk.h"
+#include "app/window_platform.h"
+#include "playback/player.h"
+#include "playback/timed_wait.h"
+
+namespace app {
+
+class TextFrontEnd : public WindowPlatform,
+                     public playback::EventPump,
+                     public playback::StepObserver {
+public:
+    // `end` ends the program with a status and must not return (the program's exit; tests throw).
+    // `fatal` reports a run-time error and must not return either.
+    TextFrontEnd(fm::PortIo& port, playback::Clock& clock, int input_fd, std::FILE* out,
+                 std::function<void(int)> end, std::function<void(const std::string&)> fatal);
+    ~TextFrontEnd() override;
+
+    // Start-up, then commands until "sluta", end of input or a quit signal. Does not return.
+    [[noreturn]] void run();
+
+    Vesk& vesk() { return vesk_; }
+
+    // WindowPlatform
+    void showWindow() override;
+    void unloadWindow() override;
+    [[noreturn]] void endProgram() override;
+
+    // EventPump: handles pending commands, then blocks until input or the slice ends.
+    void processEvents(double max_block_s) override;
+
+    // StepObserver: the progress line.
+    void stepStarted(int step, int depth, const song::Song& song) override;
+    void playbackEnded(int depth) override;
+
+protected:
+    // Blocks until input or a quit signal is ready, or max_block_s has passed (negative: forever).
+    // Tests replace it to run on a fake clock.
+    virtual void block(double max_block_s);
+
+private:
+    [[noreturn]] void end(int status);
+    void readInput();
+    void dispatch(const std::string& line);
+    template <typename Handler>
+    void runHandler(Handler handler);
+
+    Vesk vesk_;
+    int input_fd_;
+    std::FILE* out_;
+    std::function<void(int)> end_;
+    std::function<void(const std::string&)> fatal_;
+    std::string pending_;
+    bool input_closed_ = false;
+    int exit_status_ = 0;
+    bool progress_on_tty_ = false;
+    bool progress_open_ = false;
+};
+
+}  // namespace app
