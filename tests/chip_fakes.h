@@ -10,10 +10,21 @@
 #include <utility>
 #include <vector>
 
+#include "common/run_error.h"
 #include "fm/port_io.h"
 #include "playback/timed_wait.h"
 
 namespace fakes {
+
+// The run-time fault's message, or "" when f runs to its end.
+inline std::string faultOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const common::RunError& e) {
+        return e.what();
+    }
+    return "";
+}
 
 struct Access {
     bool is_out;
@@ -27,8 +38,8 @@ struct Write {
     int value;
     friend bool operator==(const Write&, const Write&) = default;
     friend std::ostream& operator<<(std::ostream& os, const Write& w) {
-        return os << "0x" << std::hex << w.reg << "<-0x" << w.value << std::dec << " ("
-                  << w.value << ")";
+        return os << "0x" << std::hex << w.reg << "<-0x" << w.value << std::dec << " (" << w.value
+                  << ")";
     }
 };
 
@@ -65,8 +76,8 @@ public:
             const std::uint16_t want_port = at == 7 ? fm::kDataPort : fm::kAddressPort;
             if (a.is_out != want_out || a.port != want_port) {
                 std::ostringstream os;
-                os << "access " << i << " is " << (a.is_out ? "out " : "in ") << std::hex
-                   << a.port << ", expected " << (want_out ? "out " : "in ") << want_port;
+                os << "access " << i << " is " << (a.is_out ? "out " : "in ") << std::hex << a.port
+                   << ", expected " << (want_out ? "out " : "in ") << want_port;
                 return os.str();
             }
         }
