@@ -61,7 +61,7 @@ void TextFrontEnd::run() {
     runHandler([this] { vesk_.Form_Load(); });
     for (;;) {
         // Idle: nothing plays, so end of input closes the window at once.
-        if (input_closed_) end(exit_status_);
+        if (input_closed_ && pending_.empty()) end(exit_status_);
         processEvents(-1);
     }
 }

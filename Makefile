@@ -1,0 +1,44 @@
+# The two commands: `make run` and `make test`. Both set up everything they need first.
+JOBS ?= 2
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+
+.PHONY: all deps build run test test-release test-asan test-tsan bench install clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+build/release/CMakeCache.txt: | deps
+	cmake --preset release
+
+build: deps build/release/CMakeCache.txt
+	cmake --build --preset release -j $(JOBS)
+
+run: build
+	./build/release/app/vesk $(ARGS)
+
+test: test-release test-asan test-tsan
+
+test-release: build
+	ctest --preset release $(CTEST_FLAGS)
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan $(CTEST_FLAGS)
+
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan $(CTEST_FLAGS)
+
+bench: build
+	./build/release/bench/vesk_bench
+	./bench/playback_cpu.sh ./build/release/app/vesk
+
+install: build
+	cmake --install build/release
+
+clean:
+	rm -rf build
