@@ -1,0 +1,353 @@
+// The Qt window: its layout, its start-up writes, playback from the buttons, and every way out.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <csignal>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/quit_signals.h"
+#include "common/run_error.h"
+#include "tests/chip_fakes.h"
+
+namespace {
+
+using fakes::Write;
+
+constexpr std::size_t kResetWrites = 245;  // registers 1 to 0xF5
+constexpr std::size_t kInitWrites = 47;    // five voices of 8 writes, then 7 level writes
+constexpr std::size_t kStartUp = kResetWrites + kInitWrites;
+constexpr std::size_t kPerStep = 6;
+constexpr std::size_t kSong = 74 * kPerStep;
+
+const std::vector<Write> kKeyOffs = {{0xB0, 0}, {0xB1, 0}};
+
+// How many writes stand in the trace while step `step` holds its notes, in a playback whose
+// first step starts after `before` writes.
+constexpr std::size_t holding(int step, std::size_t before = kStartUp) {
+    return before + static_cast<std::size_t>(step - 1) * kPerStep + 4;
+}
+
+// Moves on a quarter second per read, so a 0.908 s step takes two pump passes. Every read
+// first gives the test a chance to act at the moment the trace has reached a chosen length.
+class SteppingClock final : public playback::Clock {
+public:
+    float secondsSinceMidnight() override {
+        if (on_read) on_read();
+        const auto now = static_cast<float>(now_s_);
+        now_s_ += 0.25;
+        return now;
+    }
+    std::function<void()> on_read;
+
+private:
+    double now_s_ = 3600.0;
+};
+
+class Rig {
+public:
+    Rig() {
+        app::clearQuitSignal();
+        app::WindowHooks hooks;
+        hooks.end_program = [this](int status) { ends.push_back(status); };
+        hooks.report_fatal = [this](const std::string& fault) { faults.push_back(fault); };
+        hooks.real_block_limit_s = 0.0;  // the fake clock needs no real waiting
+        window = std::make_unique<app::MainWindow>(port, clock, std::move(hooks));
+        clock.on_read = [this] { fireDue(); };
+    }
+
+    QPushButton* button(const char* name) { return window->findChild<QPushButton*>(name); }
+    void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+    // Runs `action` on the clock read at which the trace holds `writes` writes.
+    void when(std::size_t writes, std::function<void()> action) {
+        due_.push_back({writes, std::move(action)});
+    }
+    // As a user's click: queued, and handled by the pump during the wait.
+    void clickWhen(std::size_t writes, const char* name) {
+        when(writes, [this, name] {
+            QMetaObject::invokeMethod(
+                window.get(), [this, name] { click(name); }, Qt::QueuedConnection);
+        });
+    }
+
+    std::vector<Write> writesFrom(std::size_t from) const {
+        const auto& all = port.writes();
+        return {all.begin() + static_cast<std::ptrdiff_t>(from), all.end()};
+    }
+
+    fakes::RecordingPort port;
+    SteppingClock clock;
+    std::vector<int> ends;
+    std::vector<std::string> faults;
+    std::unique_ptr<app::MainWindow> window;
+
+private:
+    struct Due {
+        std::size_t writes;
+        std::function<void()> action;
+    };
+    void fireDue() {
+        for (auto it = due_.begin(); it != due_.end(); ++it) {
+            if (it->writes != port.writes().size()) continue;
+            auto action = std::move(it->action);
+            due_.erase(it);
+            action();  // may add to due_: the loop is left at once
+            return;
+        }
+    }
+    std::vector<Due> due_;
+};
+
+// Then the program has ended once with `status`, and the window is gone from the screen.
+void expectEnded(const Rig& rig, int status) {
+    EXPECT_TRUE(rig.window->ended());
+    EXPECT_EQ(rig.window->endStatus(), status);
+    EXPECT_EQ(rig.ends, std::vector<int>{status});
+    EXPECT_FALSE(rig.window->isVisible());
+}
+
+// ---- Layout ----
+
+TEST(WindowLayout, ClientAreaIsFixedAt312By213) {
+    Rig rig;
+    EXPECT_EQ(rig.window->size(), QSize(312, 213));
+    EXPECT_EQ(rig.window->minimumSize(), QSize(312, 213));
+    EXPECT_EQ(rig.window->maximumSize(), QSize(312, 213));
+    EXPECT_EQ(rig.window->windowTitle(), QStringLiteral("B"));
+}
+
+TEST(WindowLayout, TwoButtonsStandAtTheirPlacesWithTheirCaptions) {
+    Rig rig;
+    const auto children = rig.window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(children.size(), 2);
+    ASSERT_NE(rig.button("PlayOn"), nullptr);
+    ASSERT_NE(rig.button("ExitMe"), nullptr);
+    EXPECT_EQ(rig.button("PlayOn")->text(), QStringLiteral("Start"));
+    EXPECT_EQ(rig.button("ExitMe")->text(), QStringLiteral("Sluta"));
+    EXPECT_EQ(rig.button("PlayOn")->geometry(), QRect(48, 64, 89, 33));
+    EXPECT_EQ(rig.button("ExitMe")->geometry(), QRect(48, 120, 89, 33));
+}
+
+TEST(WindowLayout, FocusStartsOnStartAndTabLeadsToSluta) {
+    Rig rig;
+    rig.window->load();
+    EXPECT_EQ(rig.window->focusWidget(), rig.button("PlayOn"));
+    EXPECT_EQ(rig.button("PlayOn")->nextInFocusChain(), rig.button("ExitMe"));
+    EXPECT_NE(rig.button("ExitMe")->focusPolicy() & Qt::TabFocus, 0);
+}
+
+TEST(WindowLayout, EnterAndEscapePressNoButton) {
+    Rig rig;
+    rig.window->load();
+    for (const char* name : {"PlayOn", "ExitMe"}) {
+        EXPECT_FALSE(rig.button(name)->isDefault()) << name;
+        EXPECT_FALSE(rig.button(name)->autoDefault()) << name;
+    }
+    // Given focus on "Start", when Enter and Escape are pressed, then nothing plays or ends.
+    for (auto key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+        QTest::keyClick(rig.button("PlayOn"), key);
+    EXPECT_EQ(rig.port.writes().size(), kStartUp);
+    EXPECT_FALSE(rig.window->ended());
+}
+
+TEST(WindowLayout, IconIs32By32InSixteenColours) {
+    Rig rig;
+    const QImage icon = app::MainWindow::iconImage();
+    EXPECT_EQ(icon.size(), QSize(32, 32));
+    EXPECT_EQ(icon.format(), QImage::Format_Indexed8);
+    EXPECT_EQ(icon.colorCount(), 16);
+    std::set<int> used;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) used.insert(icon.pixelIndex(x, y));
+    EXPECT_GE(used.size(), 4u) << "the picture is nearly blank";
+    EXPECT_TRUE(rig.window->windowIcon().availableSizes().contains(QSize(32, 32)));
+}
+
+// ---- Start-up ----
+
+TEST(WindowStartUp, WindowIsShownAndTablesFullBeforeTheFirstPortAccess) {
+    Rig rig;
+    int accesses = 0;
+    bool visible_first = false;
+    int count1_first = -1;
+    rig.port.on_access = [&] {
+        if (accesses++ > 0) return;
+        visible_first = rig.window->isVisible();
+        count1_first = rig.window->vesk().song.Count1.value();
+    };
+    rig.window->load();
+    EXPECT_TRUE(visible_first);
+    EXPECT_EQ(count1_first, 74);
+}
+
+TEST(WindowStartUp, ClearsRegisters1To0xF5ThenProgramsTheVoicesWithoutKeyingOn) {
+    Rig rig;
+    rig.window->load();
+    const auto& writes = rig.port.writes();
+    ASSERT_EQ(writes.size(), kStartUp);
+    for (std::size_t i = 0; i < kResetWrites; ++i)
+        ASSERT_EQ(writes[i], (Write{static_cast<int>(i) + 1, 0})) << "reset write " << i;
+    for (std::size_t i = kResetWrites; i < kStartUp; ++i)
+        EXPECT_FALSE(writes[i].reg >= 0xB0 && writes[i].reg <= 0xB8) << writes[i];
+    EXPECT_EQ(rig.port.patternFault(), "");
+    EXPECT_FALSE(rig.window->ended());
+}
+
+// ---- Playback ----
+
+TEST(WindowPlayback, StartPlaysSeventyFourStepsOfSixWritesThenIdles) {
+    Rig rig;
+    rig.window->load();
+    rig.click("PlayOn");
+    const auto song = rig.writesFrom(kStartUp);
+    ASSERT_EQ(song.size(), kSong);
+    EXPECT_EQ(song[0], (Write{0xA0, 0x87}));
+    EXPECT_EQ(song[1], (Write{0xB0, 0x2E}));
+    for (std::size_t step = 0; step < 74; ++step) {
+        const std::size_t at = step * kPerStep;
+        EXPECT_EQ(song[at].reg, 0xA0);
+        EXPECT_EQ(song[at + 2].reg, 0xA1);
+        EXPECT_EQ(song[at + 3].reg, 0xB1);
+        EXPECT_EQ(song[at + 4], kKeyOffs[0]) << "step " << step + 1;
+        EXPECT_EQ(song[at + 5], kKeyOffs[1]) << "step " << step + 1;
+    }
+    EXPECT_FALSE(rig.window->vesk().playing());
+    EXPECT_FALSE(rig.window->ended());
+}
+
+TEST(WindowPlayback, StartDuringAStepNestsAWholePlaybackThenTheOuterResumes) {
+    Rig rig;
+    rig.window->load();
+    rig.clickWhen(holding(5), "PlayOn");
+    rig.click("PlayOn");
+    const auto all = rig.writesFrom(kStartUp);
+    ASSERT_EQ(all.size(), 2 * kSong);
+    // The nested playback sits between the outer step's key-ons and its key-offs.
+    const std::size_t nested_from = holding(5, 0);
+    const std::vector<Write> nested(all.begin() + nested_from, all.begin() + nested_from + kSong);
+    std::vector<Write> outer(all.begin(), all.begin() + nested_from);
+    outer.insert(outer.end(), all.begin() + nested_from + kSong, all.end());
+    EXPECT_EQ(nested, outer) << "both must be the whole song, step for step";
+    EXPECT_EQ(all[nested_from + kSong], kKeyOffs[0]);
+    EXPECT_FALSE(rig.window->ended());
+}
+
+// ---- Ending ----
+
+TEST(WindowEnding, SlutaWhenIdleKeysOffVoicesOneAndTwoAndEnds) {
+    Rig rig;
+    rig.window->load();
+    rig.click("ExitMe");
+    EXPECT_EQ(rig.writesFrom(kStartUp), kKeyOffs);
+    expectEnded(rig, 0);
+    rig.button("PlayOn")->click();  // a late click finds nothing to run
+    EXPECT_EQ(rig.port.writes().size(), kStartUp + 2);
+}
+
+TEST(WindowEnding, SlutaDuringAStepKeysOffAndNothingRunsAfter) {
+    Rig rig;
+    rig.window->load();
+    // Given "Sluta" and then "Start" both queued during step 10,
+    rig.clickWhen(holding(10), "ExitMe");
+    rig.clickWhen(holding(10), "PlayOn");
+    rig.click("PlayOn");
+    // then the two key-offs are the last writes: neither the playback nor "Start" goes on.
+    const auto after = rig.writesFrom(holding(10));
+    EXPECT_EQ(after, kKeyOffs);
+    expectEnded(rig, 0);
+    EXPECT_EQ(rig.port.patternFault(), "");
+}
+
+TEST(WindowEnding, SlutaInANestedPlaybackEndsBothAtOnce) {
+    Rig rig;
+    rig.window->load();
+    rig.clickWhen(holding(5), "PlayOn");
+    rig.clickWhen(holding(3, holding(5)), "ExitMe");
+    rig.click("PlayOn");
+    EXPECT_EQ(rig.writesFrom(holding(3, holding(5))), kKeyOffs);
+    expectEnded(rig, 0);
+}
+
+TEST(WindowEnding, ClosingDuringAStepStopsThePlaybackLikeSluta) {
+    Rig rig;
+    rig.window->load();
+    rig.when(holding(10), [&rig] {
+        QMetaObject::invokeMethod(rig.window.get(), &QWidget::close, Qt::QueuedConnection);
+    });
+    rig.click("PlayOn");
+    EXPECT_EQ(rig.writesFrom(holding(10)), kKeyOffs);
+    expectEnded(rig, 0);
+}
+
+TEST(WindowEnding, ClosingWhenIdleWritesNothing) {
+    Rig rig;
+    rig.window->load();
+    rig.window->close();
+    EXPECT_EQ(rig.port.writes().size(), kStartUp);
+    expectEnded(rig, 0);
+}
+
+TEST(WindowEnding, QuitSignalDuringAStepActsAsSlutaWithStatus130) {
+    Rig rig;
+    rig.window->load();
+    rig.when(holding(10), [] { app::raiseQuitSignal(SIGINT); });
+    rig.click("PlayOn");
+    EXPECT_EQ(rig.writesFrom(holding(10)), kKeyOffs);
+    expectEnded(rig, 128 + SIGINT);
+    EXPECT_EQ(app::pendingQuitSignal(), 0);
+}
+
+TEST(WindowEnding, QuitSignalWhenIdleWakesTheEventLoop) {
+    Rig rig;
+    rig.window->load();
+    app::raiseQuitSignal(SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor([&rig] { return rig.window->ended(); }, 5000));
+    EXPECT_EQ(rig.writesFrom(kStartUp), kKeyOffs);
+    expectEnded(rig, 128 + SIGTERM);
+}
+
+// ---- Run-time errors ----
+
+TEST(WindowFaults, MissingPortLibraryIsReportedAndEndsWithStatus1) {
+    Rig rig;
+    rig.port.on_access = [] { throw common::RunError(common::RunError::Kind::PortLibraryMissing); };
+    rig.window->load();
+    EXPECT_EQ(rig.faults, std::vector<std::string>{"File not found: inpout32.dll"});
+    EXPECT_TRUE(rig.window->ended());
+    EXPECT_EQ(rig.ends, std::vector<int>{1});
+    EXPECT_TRUE(rig.port.accesses().empty());
+}
+
+TEST(WindowFaults, FaultInANestedPlaybackEndsWithStatus1AndLeavesTheChipAsItWas) {
+    Rig rig;
+    rig.window->load();
+    // Given an overflow right after the nested playback's first write (inside Qt's frames),
+    const std::size_t fault_at = holding(5) + 1;
+    rig.clickWhen(holding(5), "PlayOn");
+    rig.port.on_access = [&rig, fault_at] {
+        if (rig.port.writes().size() == fault_at)
+            throw common::RunError(common::RunError::Kind::Overflow);
+    };
+    rig.click("PlayOn");
+    // then the fault is named, no voice is keyed off and neither playback writes again.
+    EXPECT_EQ(rig.faults, std::vector<std::string>{"Overflow"});
+    EXPECT_EQ(rig.ends, std::vector<int>{1});
+    EXPECT_EQ(rig.port.writes().size(), fault_at);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
