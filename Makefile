@@ -34,8 +34,8 @@ test-tsan: deps
 	ctest --preset tsan $(CTEST_FLAGS)
 
 bench: build
-	./build/release/bench/vesk_bench
-	./bench/playback_cpu.sh ./build/release/app/vesk
+	./build/release/bench/sound_bench
+	./bench/live_cpu.sh ./build/release/app/vesk
 
 install: build
 	cmake --install build/release

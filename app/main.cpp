@@ -5,13 +5,16 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "app/options.h"
 #include "app/program.h"
 #include "app/quit_signals.h"
 #include "app/real_clock.h"
+#include "app/render_front_end.h"
 #include "app/text_front_end.h"
 #include "app/window_front_end.h"
+#include "common/run_error.h"
 
 namespace {
 
@@ -29,6 +32,25 @@ bool haveDisplay() {
         program.port(), clock, STDIN_FILENO, stdout, [&program](int status) { program.exit(status); },
         [&program](const std::string& message) { program.fail(message); });
     front_end.run();
+}
+
+[[noreturn]] void runRender(app::Program& program) {
+    std::string error;
+    try {
+        // A progress bar only where someone watches it.
+        std::FILE* progress = isatty(STDERR_FILENO) != 0 ? stderr : nullptr;
+        app::RenderFrontEnd front_end(program.port(), *program.soundChip(),
+                                      program.options().render, progress,
+                                      [&program](int status) { program.exit(status); });
+        front_end.render();
+    } catch (const common::RunError& e) {
+        error = std::string("run-time error: ") + e.what();
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    // Out here the unfinished file has been removed already.
+    if (!error.empty()) program.fail(error);
+    program.exit(0);
 }
 
 }  // namespace
@@ -50,7 +72,7 @@ int main(int argc, char** argv) {
     }
 
     app::Options options = parsed.options;
-    if (!options.text && !haveDisplay()) {
+    if (!options.text && options.render.empty() && !haveDisplay()) {
         app::printError("no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset); "
                         "using the text front end");
         options.text = true;
@@ -63,6 +85,7 @@ int main(int argc, char** argv) {
         app::printError(e.what());
         return 1;
     }
+    if (!options.render.empty()) runRender(*program);
     app::installQuitSignals();
     if (options.text) runText(*program);
     app::runWindow(*program, argc, argv);

@@ -1,0 +1,51 @@
+// The emulated chip's ports: what reaches the chip, and when.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fm/emulated_port.h"
+
+namespace {
+
+std::vector<fm::StampedWrite> drain(fm::WriteQueue& queue) {
+    std::vector<fm::StampedWrite> writes;
+    for (fm::StampedWrite w; queue.peek(w); queue.pop()) writes.push_back(w);
+    return writes;
+}
+
+TEST(EmulatedPort, DataGoesToTheLatchedRegisterLowBytesOnly) {
+    fm::WriteQueue queue;
+    fm::EmulatedPort port(queue, [] { return std::int64_t{7}; });
+    port.out(fm::kAddressPort, 0x1A0);  // 8-bit ports: the high byte never arrives
+    port.out(fm::kDataPort, -1);
+    port.out(fm::kDataPort, 0x42);  // the latch holds until the next address write
+    const auto writes = drain(queue);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].reg, 0xA0);
+    EXPECT_EQ(writes[0].value, 0xFF);
+    EXPECT_EQ(writes[1].reg, 0xA0);
+    EXPECT_EQ(writes[1].value, 0x42);
+    EXPECT_EQ(writes[1].at_frame, 7);
+}
+
+TEST(EmulatedPort, StatusReadsAnswerAsAnIdleOpl2AndSendNothing) {
+    fm::WriteQueue queue;
+    fm::EmulatedPort port(queue, [] { return std::int64_t{0}; });
+    EXPECT_EQ(port.in(fm::kAddressPort), 0x06);
+    EXPECT_TRUE(drain(queue).empty());
+}
+
+TEST(EmulatedPort, StampsNeverGoBackwards) {
+    // Given a clock that jumps back (a late audio callback re-anchoring it)
+    fm::WriteQueue queue;
+    std::vector<std::int64_t> times = {100, 90, 120};
+    std::size_t next = 0;
+    fm::EmulatedPort port(queue, [&] { return times[next++]; });
+    for (int i = 0; i < 3; ++i) port.out(fm::kDataPort, 0);
+    const auto writes = drain(queue);
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[1].at_frame, 100);  // then the chip never sees them out of order
+    EXPECT_EQ(writes[2].at_frame, 120);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// Live playback through SDL: two threads at work, a device that is not there, and the way out.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/sound_chip.h"
+#include "app/vesk.h"
+#include "chip_fakes.h"
+#include "fm/blaster.h"
+#include "playback/player.h"
+#include "song/song.h"
+
+namespace {
+
+using common::Int16;
+
+// Never the real sound card from a test.
+class LiveAudio : public testing::Test {
+protected:
+    void SetUp() override { setenv("SDL_AUDIODRIVER", "dummy", 1); }
+};
+
+// Waits in real time, as the text front end does between commands.
+class SleepingPump final : public playback::Clock, public playback::EventPump {
+public:
+    float secondsSinceMidnight() override {
+        return std::chrono::duration<float>(std::chrono::steady_clock::now() - start_).count();
+    }
+    void processEvents(double max_block_s) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(max_block_s));
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+class NoWindow final : public app::WindowPlatform {
+public:
+    void showWindow() override {}
+    void unloadWindow() override {}
+    [[noreturn]] void endProgram() override { throw 0; }
+};
+
+TEST_F(LiveAudio, PlayerAndCallbackShareTheChipWithoutRaces) {
+    std::vector<std::string> warnings;
+    auto chip = app::SoundChip::forLive(fm::Emulator::Nuked, 48000,
+                                        [&](const std::string& w) { warnings.push_back(w); });
+    ASSERT_TRUE(warnings.empty()) << warnings.front();
+    ASSERT_NE(chip->audio(), nullptr);
+    auto port = chip->makePort();
+    fm::Blaster blaster(*port);
+    SleepingPump pump;
+    playback::TimedWait wait(pump, pump);
+    song::Song song;
+    playback::Player player(song, blaster, wait);
+    blaster.Blasterresetcard();
+    blaster.BlasterInit();
+    // Short steps: a handful of key-ons and key-offs while the callback runs.
+    for (int fnumber : {647, 577, 514, 577})
+        player.Blasterplay(Int16{1}, Int16{3}, Int16{fnumber}, Int16{2}, Int16{2}, Int16{514},
+                           0.2);
+    EXPECT_GT(chip->audio()->stats().callbacks, 10);
+    chip->close();  // while the device runs; returns once a callback under way is done
+    chip->close();
+}
+
+TEST_F(LiveAudio, WriteReachesTheSpeakerWithin25ms) {
+    auto chip = app::SoundChip::forLive(fm::Emulator::Nuked, 48000, [](const std::string&) {});
+    ASSERT_NE(chip->audio(), nullptr);
+    const app::AudioOutput& audio = *chip->audio();
+    // A write lands latencyFrames after the sample the last callback began with; the device
+    // plays that sample at most one buffer after the callback.
+    const double latency_s =
+        static_cast<double>(audio.latencyFrames() + audio.bufferFrames()) / audio.rateHz();
+    EXPECT_LE(latency_s, 0.025);
+}
+
+TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {
+    setenv("SDL_AUDIODRIVER", "nonexistent-driver", 1);
+    std::vector<std::string> warnings;
+    auto chip = app::SoundChip::forLive(fm::Emulator::Nuked, 48000,
+                                        [&](const std::string& w) { warnings.push_back(w); });
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].starts_with("no audio device (")) << warnings[0];
+    EXPECT_TRUE(warnings[0].ends_with("); playing silently")) << warnings[0];
+
+    // The whole tune still plays, into silence, on a fake clock.
+    auto port = chip->makePort();
+    fakes::FakeClock clock(0.0f);
+    fakes::ScriptedPump pump(clock);
+    NoWindow window;
+    app::Vesk vesk(window, *port, clock, pump);
+    vesk.Form_Load();
+    EXPECT_EQ(port->in(fm::kAddressPort), 0x06);
+    vesk.PlayOn_Click();
+    EXPECT_GT(clock.now(), 74 * 0.908);
+}
+
+TEST_F(LiveAudio, SlutaWhilePlayingEndsPromptlyAndCleanly) {
+    // Given the program playing the tune with the audio thread running,
+    // when "sluta" arrives a second in, then it exits 0 well before the tune would end.
+    const std::string command = "(printf 'start\\n'; sleep 1; printf 'sluta\\n') | "
+                                "timeout 20 " VESK_BINARY " --text > /dev/null";
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// Shared by the sound tests: rendering the tune, reading WAVs back, and measuring pitch.
+#pragma once
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "app/render_front_end.h"
+#include "app/sound_chip.h"
+#include "fm/opl_emulator.h"
+#include "fm/port_io.h"
+
+namespace sound_test {
+
+// A scratch directory of this test process's own.
+inline std::filesystem::path scratchDir() {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("vesk-sound-test-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+// Every key-on write (0xB0-0xB8 with bit 5 set), with the time the chip's clock gave it.
+struct KeyOn {
+    int channel;
+    double at_s;
+};
+
+// Sits in front of the emulated port the way a register capture would.
+class KeyOnRecorder final : public fm::PortIo {
+public:
+    KeyOnRecorder(fm::PortIo& next, std::function<double()> now_s)
+        : next_(next), now_s_(std::move(now_s)) {}
+    void out(std::uint16_t port, std::int16_t value) override {
+        if (port == fm::kAddressPort) reg_ = value & 0xFF;
+        if (port == fm::kDataPort && reg_ >= 0xB0 && reg_ <= 0xB8 && (value & 0x20) != 0)
+            key_ons.push_back({reg_ - 0xB0, now_s_()});
+        next_.out(port, value);
+    }
+    std::uint8_t in(std::uint16_t port) override { return next_.in(port); }
+    std::vector<KeyOn> key_ons;
+
+private:
+    fm::PortIo& next_;
+    std::function<double()> now_s_;
+    int reg_ = 0;
+};
+
+struct Rendered {
+    std::filesystem::path path;
+    int rate_hz = 0;
+    std::int64_t start_frame = 0;  // the chip's sample at which "Start" was pressed
+    std::vector<KeyOn> key_ons;
+};
+
+inline Rendered renderSong(fm::Emulator emulator, int rate_hz, const std::string& name) {
+    Rendered r{scratchDir() / name, rate_hz, 0, {}};
+    auto chip = app::SoundChip::forRender(emulator, rate_hz);
+    auto port = chip->makePort();
+    KeyOnRecorder recorder(*port, [&chip] { return chip->writeTimeSeconds(); });
+    app::RenderFrontEnd front_end(recorder, *chip, r.path, nullptr, [](int) { throw 0; });
+    front_end.render();
+    r.start_frame = front_end.startFrame();
+    r.key_ons = recorder.key_ons;
+    return r;
+}
+
+// The default render (nuked, 48 kHz), made once per test process.
+inline const Rendered& defaultRender() {
+    static const Rendered r = renderSong(fm::Emulator::Nuked, 48000, "default.wav");
+    return r;
+}
+
+inline std::vector<std::int16_t> readWav(const std::filesystem::path& path, SF_INFO& info) {
+    info = {};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return {};
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames * info.channels));
+    sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    return samples;
+}
+
+// The wait's rule, read straight: a step lasts the first whole number of samples after which
+// the single-precision clock, compared in double, shows its 0.908 s gone by.
+inline std::vector<std::int64_t> expectedStepFrames(int rate_hz, std::int64_t start_frame) {
+    auto clock = [rate_hz](std::int64_t frame) {
+        return static_cast<double>(static_cast<float>(static_cast<double>(frame) / rate_hz));
+    };
+    const double step_s = 2.0 * 4.54 / 10;
+    std::vector<std::int64_t> lengths;
+    std::int64_t at = start_frame;
+    for (int step = 0; step < 74; ++step) {
+        std::int64_t n = 1;
+        while (clock(at + n) - clock(at) < step_s) ++n;
+        lengths.push_back(n);
+        at += n;
+    }
+    return lengths;
+}
+
+// The chip's note frequency: F-number x native rate / 2^(20 - block).
+inline double chipHz(int fnumber, int block) {
+    return fnumber * 49716.0 / std::ldexp(1.0, 20 - block);
+}
+
+// A stretch of sound, Hann-windowed once so that neighbouring notes leak little into a bin.
+class Spectrum {
+public:
+    Spectrum(const std::int16_t* x, std::size_t n, int rate_hz) : x_(n), rate_hz_(rate_hz) {
+        for (std::size_t i = 0; i < n; ++i)
+            x_[i] = x[i] * (0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) /
+                                                 static_cast<double>(n - 1)));
+    }
+
+    // Goertzel: the power at one frequency.
+    double power(double hz) const {
+        const double c = 2 * std::cos(2 * std::numbers::pi * hz / rate_hz_);
+        double s1 = 0, s2 = 0;
+        for (double v : x_) {
+            const double s0 = v + c * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        return s1 * s1 + s2 * s2 - c * s1 * s2;
+    }
+    // The amplitude of a steady sine at hz (full scale 32768).
+    double amplitude(double hz) const {
+        return 4 * std::sqrt(power(hz)) / static_cast<double>(x_.size());
+    }
+    // Where, in cents from hz, the strongest component within +-span_cents lies.
+    double peakCents(double hz, double span_cents) const {
+        auto best = [&](double from, double to, double step) {
+            double best_c = from, best_p = -1;
+            for (double c = from; c <= to + 1e-9; c += step)
+                if (const double p = power(hz * std::exp2(c / 1200)); p > best_p)
+                    best_p = p, best_c = c;
+            return best_c;
+        };
+        const double coarse = best(-span_cents, span_cents, 5);
+        return best(coarse - 5, coarse + 5, 0.25);
+    }
+
+private:
+    std::vector<double> x_;
+    int rate_hz_;
+};
+
+}  // namespace sound_test

@@ -1,0 +1,54 @@
+// The rendered file: its header, and nothing left behind when it cannot be written.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+#include "app/wav_file.h"
+#include "sound_test_support.h"
+
+namespace {
+
+TEST(WavOutput, HeaderReadsBackAsSixteenBitMonoAtTheRate) {
+    const auto& r = sound_test::defaultRender();
+    SF_INFO info;
+    const auto samples = sound_test::readWav(r.path, info);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.samplerate, 48000);
+    EXPECT_EQ(static_cast<sf_count_t>(samples.size()), info.frames);
+}
+
+TEST(WavOutput, OtherRatesAreHonoured) {
+    const auto r = sound_test::renderSong(fm::Emulator::Dosbox, 22050, "rate.wav");
+    SF_INFO info;
+    sound_test::readWav(r.path, info);
+    EXPECT_EQ(info.samplerate, 22050);
+    // The same song: step lengths at 22050 Hz, plus half a second.
+    const auto steps = sound_test::expectedStepFrames(22050, r.start_frame);
+    EXPECT_EQ(info.frames, std::accumulate(steps.begin(), steps.end(), std::int64_t{11025}));
+}
+
+TEST(WavOutput, UnwritablePlaceIsOneLineNamingFileAndReason) {
+    try {
+        app::WavFile wav("/nonexistent-dir/out.wav", 48000);
+        FAIL() << "opened a file in a directory that does not exist";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "cannot write /nonexistent-dir/out.wav: No such file or directory");
+    }
+}
+
+TEST(WavOutput, UnfinishedFileLeavesNothingBehind) {
+    const auto dir = sound_test::scratchDir() / "unfinished";
+    std::filesystem::create_directories(dir);
+    {
+        app::WavFile wav(dir / "half.wav", 48000);
+        const std::int16_t samples[4] = {1, 2, 3, 4};
+        wav.write(samples, 4);
+    }  // a render that failed before commit()
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+}  // namespace
