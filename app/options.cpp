@@ -2,18 +2,43 @@
 #include "app/options.h"
 
 #include <array>
+#include <optional>
 #include <string_view>
+
+#include "fm/capture_port.h"
 
 namespace app {
 
 namespace {
 
-constexpr std::array kChips = {std::string_view("none")};
+#ifdef _WIN32
+constexpr std::array kChips = {std::string_view("inpout32"), std::string_view("emulated"),
+                               std::string_view("none")};
+#else
+constexpr std::array kChips = {std::string_view("emulated"), std::string_view("none")};
+#endif
+constexpr std::array kEmulators = {std::string_view("nuked"), std::string_view("mame"),
+                                   std::string_view("dosbox")};
+// Below 8 kHz the tune's upper harmonics fold over; above 192 kHz no sound card goes.
+constexpr int kMinRateHz = 8000;
+constexpr int kMaxRateHz = 192000;
 
 bool oneOf(std::string_view value, const auto& allowed) {
     for (std::string_view a : allowed)
         if (value == a) return true;
     return false;
+}
+
+// A whole number of hertz in range, digits only; anything else is nullopt.
+std::optional<int> rateFrom(std::string_view text) {
+    if (text.empty() || text.size() > 6) return std::nullopt;
+    int rate_hz = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        rate_hz = rate_hz * 10 + (c - '0');
+    }
+    if (rate_hz < kMinRateHz || rate_hz > kMaxRateHz) return std::nullopt;
+    return rate_hz;
 }
 
 }  // namespace
@@ -24,8 +49,17 @@ std::string usageText() {
            "\n"
            "  --text              use the text front end instead of the window:\n"
            "                      type \"start\" to play, \"sluta\" to quit\n"
-           "  --chip NAME         where register writes go: none (default; status reads\n"
-           "                      answer as an idle OPL2)\n"
+           "  --chip NAME         where register writes go (default " + Options{}.chip + "):\n"
+           "                      emulated: an emulated OPL2 played through the sound card\n"
+           "                      none: nowhere; status reads answer as an idle OPL2\n"
+#ifdef _WIN32
+           "                      inpout32: a real card through inpout32.dll\n"
+#endif
+           "  --emulator NAME     the emulated chip's core: nuked (default), mame or dosbox\n"
+           "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
+           "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
+           "  --capture FILE      record every register write with its time to FILE,\n"
+           "                      a .vgm (VGM 1.51) or .dro (DOSBox raw OPL 2.0) log\n"
            "  --port-trace FILE   write every port access to FILE, one per line\n"
            "  --help              show this help and exit\n"
            "  --version           show the version and exit\n"
@@ -59,7 +93,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             value = argv[++i];
             return true;
         };
-        const bool takes_value = name == "--chip" || name == "--port-trace";
+        const bool takes_value = name == "--chip" || name == "--port-trace" ||
+                                 name == "--emulator" || name == "--render" || name == "--rate" ||
+                                 name == "--capture";
         if (!takes_value && has_value) return fail(std::string(name) + " takes no value");
         if (takes_value && !takeValue()) return fail(std::string(name) + " needs a value");
 
@@ -74,6 +110,23 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         } else if (name == "--chip") {
             if (!oneOf(value, kChips)) return fail("unknown chip '" + value + "'");
             parsed.options.chip = value;
+        } else if (name == "--emulator") {
+            if (!oneOf(value, kEmulators)) return fail("unknown emulator '" + value + "'");
+            parsed.options.emulator = value;
+        } else if (name == "--render") {
+            if (value.empty()) return fail("--render needs a file name");
+            parsed.options.render = value;
+        } else if (name == "--rate") {
+            const std::optional<int> rate_hz = rateFrom(value);
+            if (!rate_hz)
+                return fail("--rate takes a whole number of hertz from " +
+                            std::to_string(kMinRateHz) + " to " + std::to_string(kMaxRateHz) +
+                            ", not '" + value + "'");
+            parsed.options.rate_hz = *rate_hz;
+        } else if (name == "--capture") {
+            if (!fm::captureFormatFor(value))
+                return fail("--capture takes a .vgm or .dro file, not '" + value + "'");
+            parsed.options.capture = value;
         } else if (name == "--port-trace") {
             if (value.empty()) return fail("--port-trace needs a file name");
             parsed.options.port_trace = value;
@@ -81,6 +134,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             return fail("unknown option '" + std::string(arg) + "'");
         }
     }
+    if (!parsed.options.render.empty() && parsed.options.chip != "emulated")
+        return fail("--render needs the emulated chip");
     return parsed;
 }
 

@@ -7,9 +7,17 @@
 namespace app {
 
 struct Options {
-    bool text = false;          // the text front end in place of the window
-    std::string chip = "none";  // where register writes go
-    std::string port_trace;     // record every port access here
+    bool text = false;              // the text front end in place of the window
+#ifdef _WIN32
+    std::string chip = "inpout32";  // a real card through the port library
+#else
+    std::string chip = "emulated";  // where register writes go
+#endif
+    std::string emulator = "nuked"; // which emulator core plays an emulated chip
+    int rate_hz = 48000;            // output sample rate, live and rendered
+    std::string render;             // render the tune to this WAV file instead of playing it
+    std::string capture;            // record register writes to this .vgm or .dro file
+    std::string port_trace;         // record every port access here
 };
 
 // What the command line asks for: run, print something and stop, or a usage error.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "app/sound_chip.h"
 #include "common/atomic_file.h"
 #include "fm/port_io.h"
 
@@ -15,8 +16,10 @@ namespace app {
 class Program {
 public:
     // Builds the port chain the options ask for. Raises std::runtime_error with a one-line
-    // reason (an unwritable output file, a chip that cannot be opened).
-    explicit Program(Options options);
+    // reason (an unwritable output file, a chip that cannot be opened). `time_of_day_s` is the
+    // wait's clock at full precision, which times a capture outside a render; by default the
+    // wall clock.
+    explicit Program(Options options, std::function<double()> time_of_day_s = {});
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -44,8 +47,16 @@ public:
     // Runs the finishers without ending the process; for tests and orderly shutdown.
     int finish(int status);
 
+    // The emulated chip at the back of the chain, or nullptr with --chip none. Its
+    // writeTimeSeconds() is the time source for anything that records register writes.
+    SoundChip* soundChip() { return sound_chip_.get(); }
+
 private:
     Options options_;
+    std::unique_ptr<fm::PortIo> makeChip();
+    std::function<double()> captureClock(std::function<double()> time_of_day_s);
+
+    std::unique_ptr<SoundChip> sound_chip_;
     std::vector<std::unique_ptr<fm::PortIo>> chain_;
     std::vector<std::function<void()>> finishers_;
     std::unique_ptr<common::AtomicFile> trace_file_;

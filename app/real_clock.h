@@ -5,6 +5,9 @@
 
 namespace app {
 
+// The same wall clock at double precision, for time stamps finer than a wait needs.
+double preciseSecondsSinceMidnight();
+
 class RealClock final : public playback::Clock {
 public:
     float secondsSinceMidnight() override;

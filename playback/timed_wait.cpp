@@ -5,10 +5,6 @@
 
 namespace playback {
 
-namespace {
-constexpr double kSecondsPerDay = 86400.0;
-}
-
 void TimedWait::Sleep(double Seconds) {
     double start = clock_.secondsSinceMidnight();
     // The test comes first: a wait that is already over pumps no events at all.

@@ -20,6 +20,8 @@ public:
 
 // The longest a pump may block per pass; a click is never kept waiting longer than this.
 inline constexpr double kPumpSliceSeconds = 0.005;
+// The clock counts from midnight and starts again from 0 after this many seconds.
+inline constexpr double kSecondsPerDay = 86400.0;
 
 class TimedWait {
 public:

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -177,6 +178,17 @@ inline void playSong(fm::PortIo& port, double& now_s) {
         writeReg(port, 0xB0, 0);
         writeReg(port, 0xB1, 0);
     }
+}
+
+// The OPL2's registers, listed as its documentation lays them out.
+inline std::set<int> opl2Registers() {
+    std::set<int> regs = {0x01, 0x02, 0x03, 0x04, 0x08, 0xBD};
+    for (int base : {0x20, 0x40, 0x60, 0x80, 0xE0})
+        for (int op : {0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, 16, 17, 18, 19, 20, 21})
+            regs.insert(base + op);
+    for (int base : {0xA0, 0xB0, 0xC0})
+        for (int ch = 0; ch < 9; ++ch) regs.insert(base + ch);
+    return regs;
 }
 
 inline bool isKeyOn(const PlayedWrite& w) {

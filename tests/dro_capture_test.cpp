@@ -28,17 +28,6 @@ Captured capture(const std::function<void(fm::PortIo&, double&)>& play, double e
     return {readers::readDro(readers::readFile(dir.path() / "s.DRO")), chip.writes()};
 }
 
-// The OPL2's registers, listed as its documentation lays them out.
-std::set<int> opl2Registers() {
-    std::set<int> regs = {0x01, 0x02, 0x03, 0x04, 0x08, 0xBD};
-    for (int base : {0x20, 0x40, 0x60, 0x80, 0xE0})
-        for (int op : {0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, 16, 17, 18, 19, 20, 21})
-            regs.insert(base + op);
-    for (int base : {0xA0, 0xB0, 0xC0})
-        for (int ch = 0; ch < 9; ++ch) regs.insert(base + ch);
-    return regs;
-}
-
 }  // namespace
 
 TEST(DroCapture, HeaderIsVersion2ForOneOpl2WithDelayCodesOutsideTheCodemap) {
@@ -58,7 +47,7 @@ TEST(DroCapture, HeaderIsVersion2ForOneOpl2WithDelayCodesOutsideTheCodemap) {
 }
 
 TEST(DroCapture, KeepsTheWritesToRegistersTheChipHasInOrder) {
-    const std::set<int> existing = opl2Registers();
+    const std::set<int> existing = readers::opl2Registers();
     ASSERT_EQ(existing.size(), 123u);
     const Captured c = capture(readers::playSong);
     std::vector<fakes::Write> expected, read;

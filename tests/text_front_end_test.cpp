@@ -9,40 +9,16 @@
 #include "app/quit_signals.h"
 #include "app/text_front_end.h"
 #include "chip_fakes.h"
+#include "fake_time_front_end.h"
 
 namespace {
 
+using fakes::FakeTimeFrontEnd;
 using fakes::Write;
 
 constexpr std::size_t kStartupWrites = 292;
 constexpr std::size_t kWritesPerStep = 6;
 constexpr std::size_t kSteps = 74;
-
-struct Ended {
-    int status;
-};
-
-// Runs the front end on a fake clock: blocking only moves the clock on.
-class FakeTimeFrontEnd final : public app::TextFrontEnd {
-public:
-    FakeTimeFrontEnd(fakes::RecordingPort& port, fakes::FakeClock& clock, int input_fd,
-                     std::FILE* out)
-        : TextFrontEnd(
-              port, clock, input_fd, out, [](int status) { throw Ended{status}; },
-              [](const std::string& message) { throw std::runtime_error(message); }),
-          clock_(clock) {}
-
-    std::function<void()> on_block;
-
-protected:
-    void block(double max_block_s) override {
-        if (on_block) on_block();
-        clock_.advance(max_block_s < 0 ? 1.0 : max_block_s);
-    }
-
-private:
-    fakes::FakeClock& clock_;
-};
 
 // Feeds `input` through a pipe, which is closed after it: end of input follows the text.
 class TextFrontEndTest : public ::testing::Test {
@@ -69,14 +45,7 @@ protected:
     }
 
     // Runs until the program ends and returns its exit status.
-    int run(FakeTimeFrontEnd& front_end) {
-        try {
-            front_end.run();
-        } catch (const Ended& e) {
-            return e.status;
-        }
-        return -1;
-    }
+    int run(FakeTimeFrontEnd& front_end) { return front_end.runToEnd(); }
 
     std::string printed() {
         std::rewind(out_);
