@@ -19,7 +19,7 @@ namespace {
 // Small buffers keep the write-to-sound latency inside 25 ms: one buffer (5.3 ms at 48 kHz) is
 // being played while the next is rendered, and the resampler needs about 8 ms of lookahead.
 constexpr double kBufferSeconds = 0.005;
-// The callback runs the chip in short strides, so it stops soon after the buffer is full.
+// The callback's shortest stride, so it stops soon after the buffer is full.
 constexpr std::int64_t kStrideFrames = 64;
 // Slack for a callback that comes a little late.
 constexpr int kMarginFrames = 64;
@@ -52,6 +52,17 @@ std::int64_t steadyNs() {
         .count();
 }
 
+// Runs the chip until `frames` samples are ready, then hands them out. The shortfall goes in
+// one stride where it can: each stride is a call into the core and the resampler, and those
+// calls, not the samples, are most of what a small buffer costs.
+void fill(fm::ChipStream& stream, fm::WriteQueue& queue, std::int16_t* out, std::size_t frames) {
+    while (stream.pending() < frames) {
+        const auto shortfall = static_cast<std::int64_t>(frames - stream.pending());
+        stream.advanceTo(stream.frame() + std::max(kStrideFrames, shortfall), queue);
+    }
+    stream.take(out, frames);
+}
+
 int bufferFramesFor(int rate_hz) {
     int frames = 64;
     while (frames < rate_hz * kBufferSeconds) frames *= 2;
@@ -61,13 +72,12 @@ int bufferFramesFor(int rate_hz) {
 // How far the chip must run ahead of the sample being handed out, found by running a stream
 // the way the callback does. The cheapest core will do: the resampler alone decides this.
 int measureLookahead(int rate_hz, int buffer_frames) {
-    fm::ChipStream probe(fm::Emulator::Dosbox, rate_hz);
+    fm::ChipStream probe(fm::Emulator::Dosbox, rate_hz, fm::ChipStream::Use::Live);
     fm::WriteQueue none;
     std::vector<std::int16_t> out(static_cast<std::size_t>(buffer_frames));
     std::int64_t most = 0;
     while (probe.taken() < rate_hz / 4) {
-        while (probe.pending() < out.size()) probe.advanceTo(probe.frame() + kStrideFrames, none);
-        probe.take(out.data(), out.size());
+        fill(probe, none, out.data(), out.size());
         most = std::max(most, probe.frame() - probe.taken());
     }
     return static_cast<int>(most);
@@ -96,7 +106,7 @@ AudioOutput::AudioOutput(fm::Emulator emulator, int rate_hz) {
     quiet.reset();
     rate_hz_ = have.freq;
     buffer_frames_ = have.samples;
-    stream_ = std::make_unique<fm::ChipStream>(emulator, rate_hz_);
+    stream_ = std::make_unique<fm::ChipStream>(emulator, rate_hz_, fm::ChipStream::Use::Live);
     latency_frames_ = buffer_frames_ + measureLookahead(rate_hz_, buffer_frames_) + kMarginFrames;
     last_anchor_ = {0, steadyNs()};
     anchor_ns_.store(last_anchor_.ns);
@@ -122,9 +132,7 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames) {
     const std::int64_t start_ns = steadyNs();
     const std::int64_t first = stream_->taken();
     try {
-        while (stream_->pending() < frames)
-            stream_->advanceTo(stream_->frame() + kStrideFrames, queue_);
-        stream_->take(out, frames);
+        fill(*stream_, queue_, out, frames);
     } catch (const std::exception&) {
         // No way to report from here; a broken resampler plays silence rather than noise.
         std::memset(out, 0, frames * sizeof(std::int16_t));

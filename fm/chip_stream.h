@@ -18,7 +18,9 @@ namespace fm {
 // resampler has to see some way past k before it can give k (see frame()).
 class ChipStream {
 public:
-    ChipStream(Emulator emulator, int rate_hz);
+    // Live playback wants little held back; a render wants the fastest resampling.
+    enum class Use { Render, Live };
+    ChipStream(Emulator emulator, int rate_hz, Use use = Use::Render);
     ~ChipStream();
     ChipStream(const ChipStream&) = delete;
     ChipStream& operator=(const ChipStream&) = delete;
