@@ -59,7 +59,7 @@ std::string usageText() {
            "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
            "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
            "  --capture FILE      record every register write with its time to FILE,\n"
-           "                      a .vgm (VGM 1.51) or .dro (DOSBox raw OPL 2.0) log\n"
+           "                      a .vgm (VGM 1.71) or .dro (DOSBox raw OPL 2.0) log\n"
            "  --port-trace FILE   write every port access to FILE, one per line\n"
            "  --help              show this help and exit\n"
            "  --version           show the version and exit\n"

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev
+    qt6-base-dev fonts-dejavu-core
     libgtest-dev libgmock-dev libbenchmark-dev
     libadplug-dev libsdl2-dev libsndfile1-dev libsoxr-dev
     adplay python3 time
