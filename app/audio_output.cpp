@@ -87,6 +87,8 @@ int measureLookahead(int rate_hz, int buffer_frames) {
 
 AudioOutput::AudioOutput(fm::Emulator emulator, int rate_hz) {
     std::optional<QuietStderr> quiet(std::in_place);
+    // Ctrl-C and SIGTERM are the program's to handle ("Sluta"), not SDL's.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
     SDL_AudioSpec want{};
     want.freq = rate_hz;

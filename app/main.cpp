@@ -41,7 +41,8 @@ bool haveDisplay() {
         std::FILE* progress = isatty(STDERR_FILENO) != 0 ? stderr : nullptr;
         app::RenderFrontEnd front_end(program.port(), *program.soundChip(),
                                       program.options().render, progress,
-                                      [&program](int status) { program.exit(status); });
+                                      [&program](int status) { program.exit(status); },
+                                      app::pendingQuitSignal);
         front_end.render();
     } catch (const common::RunError& e) {
         error = std::string("run-time error: ") + e.what();
@@ -78,6 +79,9 @@ int main(int argc, char** argv) {
         options.text = true;
     }
 
+    // Before anything that takes time or makes files: a Ctrl-C during start-up is then acted on
+    // as soon as the front end runs, and nothing is left half-made.
+    app::installQuitSignals();
     std::unique_ptr<app::Program> program;
     try {
         program = std::make_unique<app::Program>(options);
@@ -86,7 +90,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!options.render.empty()) runRender(*program);
-    app::installQuitSignals();
     if (options.text) runText(*program);
     app::runWindow(*program, argc, argv);
 }

@@ -16,12 +16,13 @@ constexpr int kBarWidth = 40;
 
 RenderFrontEnd::RenderFrontEnd(fm::PortIo& port, SoundChip& chip,
                                const std::filesystem::path& wav, std::FILE* progress,
-                               std::function<void(int)> end)
+                               std::function<void(int)> end, std::function<int()> quit_signal)
     : chip_(chip),
       stream_(*chip.stream()),
       wav_(wav, chip.stream()->rateHz()),
       progress_(progress),
       end_(std::move(end)),
+      quit_signal_(std::move(quit_signal)),
       vesk_(*this, port, *this, *this) {}
 
 void RenderFrontEnd::endProgram() {
@@ -42,6 +43,12 @@ float RenderFrontEnd::secondsSinceMidnight() {
 }
 
 void RenderFrontEnd::processEvents(double max_block_s) {
+    // Ctrl-C mid-render: no half-made WAV is left behind, and the way out is the program's.
+    if (const int signal_number = quit_signal_ ? quit_signal_() : 0; signal_number != 0) {
+        clearProgress();
+        wav_.discard();
+        end_(128 + signal_number);
+    }
     // The wait compares float readings in double; stepping by that same rule makes each note
     // last exactly as many samples as its wait takes to see its length go by.
     const std::int64_t now = stream_.frame();
@@ -90,11 +97,15 @@ void RenderFrontEnd::render() {
         stream_.advanceTo(stream_.frame() + rate_hz / 100, chip_.queue());
     writeOut(end_frame);
 
-    if (progress_shown_) {
-        std::fputs("\r\033[K", progress_);
-        std::fflush(progress_);
-    }
+    clearProgress();
     wav_.commit();
+}
+
+void RenderFrontEnd::clearProgress() {
+    if (!progress_shown_) return;
+    progress_shown_ = false;
+    std::fputs("\r\033[K", progress_);
+    std::fflush(progress_);
 }
 
 void RenderFrontEnd::stepStarted(int step, int, const song::Song&) {

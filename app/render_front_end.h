@@ -32,8 +32,11 @@ public:
     // `port` is the front of the port chain, ending in the emulated port of `chip` (a render
     // chip). The file is opened here, so an unwritable path fails before any work is done.
     // `progress` gets a progress bar (nullptr for none); `end` ends the program, never returns.
+    // `quit_signal` names a signal that asks the render to stop (0 for none): the file is then
+    // removed and the program ends with 128 + the signal.
     RenderFrontEnd(fm::PortIo& port, SoundChip& chip, const std::filesystem::path& wav,
-                   std::FILE* progress, std::function<void(int)> end);
+                   std::FILE* progress, std::function<void(int)> end,
+                   std::function<int()> quit_signal = {});
 
     // Renders and puts the file in place. Raises common::RunError or std::runtime_error.
     void render();
@@ -62,12 +65,14 @@ private:
     double clockAt(std::int64_t frame) const;
     void advanceTo(std::int64_t frame);
     void writeOut(std::int64_t end_frame);
+    void clearProgress();
 
     SoundChip& chip_;
     fm::ChipStream& stream_;
     WavFile wav_;
     std::FILE* progress_;
     std::function<void(int)> end_;
+    std::function<int()> quit_signal_;
     Vesk vesk_;
     std::int64_t start_frame_ = 0;
     std::chrono::steady_clock::time_point began_;

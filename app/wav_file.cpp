@@ -39,9 +39,13 @@ WavFile::WavFile(std::filesystem::path path, int rate_hz) : path_(std::move(path
     }
 }
 
-WavFile::~WavFile() {
+WavFile::~WavFile() { discard(); }
+
+void WavFile::discard() {
     if (committed_) return;
+    committed_ = true;
     if (file_ != nullptr) sf_close(file_);
+    file_ = nullptr;
     std::error_code ignored;
     std::filesystem::remove(temp_, ignored);
 }

@@ -22,6 +22,8 @@ public:
     void write(const std::int16_t* samples, std::size_t count);
     // Finishes the header, closes, and renames into place.
     void commit();
+    // Closes and removes the temporary file, for a way out that skips destructors.
+    void discard();
 
 private:
     [[noreturn]] void fail(const std::string& reason) const;
@@ -32,7 +34,7 @@ private:
     sf_private_tag* file_ = nullptr;
     // libsndfile makes a system call per write; a render hands over a few ms at a time.
     std::vector<std::int16_t> buffer_;
-    bool committed_ = false;
+    bool committed_ = false;  // or discarded: nothing is left to clean up
 };
 
 }  // namespace app

@@ -1,10 +1,12 @@
 // The rendered file: its header, and nothing left behind when it cannot be written.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <numeric>
 #include <stdexcept>
 #include <string>
 
+#include "app/render_front_end.h"
 #include "app/wav_file.h"
 #include "sound_test_support.h"
 
@@ -48,6 +50,29 @@ TEST(WavOutput, UnfinishedFileLeavesNothingBehind) {
         const std::int16_t samples[4] = {1, 2, 3, 4};
         wav.write(samples, 4);
     }  // a render that failed before commit()
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
+TEST(WavOutput, InterruptedRenderLeavesNothingAndEndsWithTheSignal) {
+    // Given a render under way, when Ctrl-C arrives during step 3
+    const auto dir = sound_test::scratchDir() / "interrupted";
+    std::filesystem::create_directories(dir);
+    auto chip = app::SoundChip::forRender(fm::Emulator::Dosbox, 48000);
+    auto port = chip->makePort();
+    int pumps = 0;
+    struct Ended {
+        int status;
+    };
+    app::RenderFrontEnd render(*port, *chip, dir / "song.wav", nullptr,
+                               [](int status) { throw Ended{status}; },
+                               [&pumps] { return ++pumps > 400 ? SIGINT : 0; });
+    try {
+        render.render();
+        FAIL() << "the render ran to the end";
+    } catch (const Ended& e) {
+        // Then the program ends as Ctrl-C ends it, and no file or temporary is left
+        EXPECT_EQ(e.status, 128 + SIGINT);
+    }
     EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
 
