@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 
 #include "app/real_clock.h"
 #include "fm/capture_port.h"
@@ -42,11 +43,13 @@ std::function<double()> Program::captureClock(std::function<double()> time_of_da
     if (!options_.render.empty() && sound_chip_)
         return [chip = sound_chip_.get()] { return chip->writeTimeSeconds(); };
     if (!time_of_day_s) time_of_day_s = preciseSecondsSinceMidnight;
-    // Played in real time: the wait's clock, from the first write on, across midnight.
-    return [clock = std::move(time_of_day_s), start = -1.0]() mutable {
+    // Played in real time: the wait's clock, from the first write on, across midnight. Copies
+    // of this clock share their start.
+    auto start = std::make_shared<double>(-1.0);
+    return [clock = std::move(time_of_day_s), start] {
         const double now = clock();
-        if (start < 0) start = now;
-        return now >= start ? now - start : now - start + playback::kSecondsPerDay;
+        if (*start < 0) *start = now;
+        return now >= *start ? now - *start : now - *start + playback::kSecondsPerDay;
     };
 }
 
@@ -58,7 +61,7 @@ Program::Program(Options options, std::function<double()> time_of_day_s)
         auto& capture = wrap<fm::CapturePort>(options_.capture, now_s,
                                               std::string("vesk ") + VESK_VERSION);
         // Every way out comes through here: the capture runs up to the moment the program ends.
-        atExit([&capture, now_s]() mutable { capture.finish(now_s()); });
+        atExit([&capture, now_s] { capture.finish(now_s()); });
     }
     if (!options_.port_trace.empty()) {
         trace_file_ = std::make_unique<common::AtomicFile>(options_.port_trace);

@@ -160,6 +160,21 @@ TEST_P(ProgramCapture, RunTimeErrorFinishesTheCaptureWithTheWritesBeforeTheFault
     EXPECT_TRUE(writes.back().reg >= 0xB0 && writes.back().reg <= 0xB8);  // step 2's second key-on
 }
 
+TEST_P(ProgramCapture, RunsToTheMomentTheProgramEndsNotItsLastWrite) {
+    // Given start-up written, then five quiet seconds
+    app::Program program(textOptions(), [this] { return clock_.now(); });
+    readers::writeReg(program.port(), 0x20, 0x01);
+    clock_.advance(5.0);
+    // When the program ends
+    program.finish(0);
+    // Then the capture lasts those five seconds
+    const readers::Bytes bytes = readers::readFile(capturePath());
+    const double length_s = std::string(GetParam()) == "vgm"
+                                ? readers::readVgm(bytes).total_samples / 44100.0
+                                : readers::readDro(bytes).length_ms / 1000.0;
+    EXPECT_NEAR(length_s, 5.0, 0.001);
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, ProgramCapture, ::testing::Values("vgm", "dro"));
 
 // A render with --capture and --port-trace; returns the capture's writes and the trace's.
