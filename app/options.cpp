@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "fm/capture_port.h"
+#include "fm/opl_emulator.h"
 
 namespace app {
 
@@ -17,8 +18,6 @@ constexpr std::array kChips = {std::string_view("inpout32"), std::string_view("e
 #else
 constexpr std::array kChips = {std::string_view("emulated"), std::string_view("none")};
 #endif
-constexpr std::array kEmulators = {std::string_view("nuked"), std::string_view("mame"),
-                                   std::string_view("dosbox")};
 // Below 8 kHz the tune's upper harmonics fold over; above 192 kHz no sound card goes.
 constexpr int kMinRateHz = 8000;
 constexpr int kMaxRateHz = 192000;
@@ -111,7 +110,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             if (!oneOf(value, kChips)) return fail("unknown chip '" + value + "'");
             parsed.options.chip = value;
         } else if (name == "--emulator") {
-            if (!oneOf(value, kEmulators)) return fail("unknown emulator '" + value + "'");
+            if (!fm::emulatorNamed(value)) return fail("unknown emulator '" + value + "'");
             parsed.options.emulator = value;
         } else if (name == "--render") {
             if (value.empty()) return fail("--render needs a file name");
