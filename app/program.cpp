@@ -33,7 +33,12 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
     } else {
         sound_chip_ = SoundChip::forLive(emulator, options_.rate_hz, printError);
         // The audio thread must be stopped before the process ends under it.
-        atExit([this] { sound_chip_->close(); });
+        atExit([this] {
+            sound_chip_->close();
+            if (const std::int64_t lost = sound_chip_->droppedWrites(); lost > 0)
+                printError(std::to_string(lost) +
+                           " register writes were lost: the audio thread fell behind");
+        });
     }
     return sound_chip_->makePort();
 }

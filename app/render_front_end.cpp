@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 namespace app {
@@ -98,6 +99,10 @@ void RenderFrontEnd::render() {
     writeOut(end_frame);
 
     clearProgress();
+    // A write that never reached the chip would leave a wrong note in a file that looks fine.
+    if (const std::int64_t lost = chip_.droppedWrites(); lost > 0)
+        throw std::runtime_error(std::to_string(lost) +
+                                 " register writes did not reach the emulated chip");
     wav_.commit();
 }
 

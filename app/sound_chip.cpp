@@ -3,7 +3,6 @@
 
 #include <exception>
 
-#include "fm/emulated_port.h"
 
 namespace app {
 
@@ -37,8 +36,12 @@ std::int64_t SoundChip::nowFrame() {
 
 std::unique_ptr<fm::PortIo> SoundChip::makePort() {
     if (silent()) return std::make_unique<fm::NonePort>();
-    return std::make_unique<fm::EmulatedPort>(queue(), [this] { return nowFrame(); });
+    auto port = std::make_unique<fm::EmulatedPort>(queue(), [this] { return nowFrame(); });
+    port_ = port.get();
+    return port;
 }
+
+std::int64_t SoundChip::droppedWrites() const { return port_ != nullptr ? port_->dropped() : 0; }
 
 double SoundChip::writeTimeSeconds() {
     if (silent()) return 0.0;

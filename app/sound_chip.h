@@ -9,6 +9,7 @@
 
 #include "app/audio_output.h"
 #include "fm/chip_stream.h"
+#include "fm/emulated_port.h"
 #include "fm/port_io.h"
 #include "fm/write_queue.h"
 
@@ -37,6 +38,9 @@ public:
     // register captures take their time stamps from here. Live, it includes the output latency.
     double writeTimeSeconds();
 
+    // Register writes lost because the queue to the chip was full: the renderer fell behind.
+    std::int64_t droppedWrites() const;
+
     // Stops live sound; for the program's way out.
     void close();
 
@@ -47,6 +51,7 @@ private:
     std::unique_ptr<fm::ChipStream> stream_;
     std::unique_ptr<AudioOutput> audio_;
     fm::WriteQueue queue_;
+    const fm::EmulatedPort* port_ = nullptr;  // the one makePort() made, owned by the chain
 };
 
 }  // namespace app

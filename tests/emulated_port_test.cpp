@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "app/sound_chip.h"
 #include "fm/emulated_port.h"
 
 namespace {
@@ -46,6 +47,16 @@ TEST(EmulatedPort, StampsNeverGoBackwards) {
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[1].at_frame, 100);  // then the chip never sees them out of order
     EXPECT_EQ(writes[2].at_frame, 120);
+}
+
+TEST(EmulatedPort, WritesBeyondAFullQueueAreCountedForTheChipToReport) {
+    // Given a render chip whose stream never runs, when more writes come than the queue holds
+    auto chip = app::SoundChip::forRender(fm::Emulator::Dosbox, 48000);
+    auto port = chip->makePort();
+    port->out(fm::kAddressPort, 0xA0);
+    for (std::size_t i = 0; i < fm::WriteQueue::kCapacity + 3; ++i) port->out(fm::kDataPort, 1);
+    // Then the chip knows exactly how many were lost
+    EXPECT_EQ(chip->droppedWrites(), 3);
 }
 
 }  // namespace
