@@ -9,11 +9,11 @@
 
 #include "app/options.h"
 #include "app/program.h"
-#include "app/quit_signals.h"
-#include "app/real_clock.h"
-#include "app/render_front_end.h"
-#include "app/text_front_end.h"
-#include "app/window_front_end.h"
+#include "app/platform/quit_signals.h"
+#include "app/platform/clock.h"
+#include "app/render/render_front_end.h"
+#include "app/text/text_front_end.h"
+#include "app/window/window_front_end.h"
 #include "common/run_error.h"
 
 namespace {

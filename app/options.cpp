@@ -5,28 +5,26 @@
 #include <optional>
 #include <string_view>
 
-#include "fm/capture_port.h"
-#include "fm/opl_emulator.h"
+#include "fm/ports/capture_port.h"
 
 namespace app {
 
 namespace {
 
+struct ChipEntry {
+    std::string_view name;
+    Chip chip;
+};
+constexpr std::array kChips = {
 #ifdef _WIN32
-constexpr std::array kChips = {std::string_view("inpout32"), std::string_view("emulated"),
-                               std::string_view("none")};
-#else
-constexpr std::array kChips = {std::string_view("emulated"), std::string_view("none")};
+    ChipEntry{"inpout32", Chip::Inpout32},
 #endif
+    ChipEntry{"emulated", Chip::Emulated},
+    ChipEntry{"none", Chip::None},
+};
 // Below 8 kHz the tune's upper harmonics fold over; above 192 kHz no sound card goes.
 constexpr int kMinRateHz = 8000;
 constexpr int kMaxRateHz = 192000;
-
-bool oneOf(std::string_view value, const auto& allowed) {
-    for (std::string_view a : allowed)
-        if (value == a) return true;
-    return false;
-}
 
 // A whole number of hertz in range, digits only; anything else is nullopt.
 std::optional<int> rateFrom(std::string_view text) {
@@ -42,13 +40,25 @@ std::optional<int> rateFrom(std::string_view text) {
 
 }  // namespace
 
+std::optional<Chip> chipNamed(std::string_view name) {
+    for (const ChipEntry& entry : kChips)
+        if (entry.name == name) return entry.chip;
+    return std::nullopt;
+}
+
+const char* chipName(Chip chip) {
+    for (const ChipEntry& entry : kChips)
+        if (entry.chip == chip) return entry.name.data();
+    return "?";
+}
+
 std::string usageText() {
-    return "Usage: vesk [OPTION]...\n"
+    return std::string{} + "Usage: vesk [OPTION]...\n"
            "Plays a two-voice tune on a YM3812 (OPL2) FM chip through ports 0x388/0x389.\n"
            "\n"
            "  --text              use the text front end instead of the window:\n"
            "                      type \"start\" to play, \"sluta\" to quit\n"
-           "  --chip NAME         where register writes go (default " + Options{}.chip + "):\n"
+           "  --chip NAME         where register writes go (default " + chipName(kDefaultChip) + "):\n"
            "                      emulated: an emulated OPL2 played through the sound card\n"
            "                      none: nowhere; status reads answer as an idle OPL2\n"
 #ifdef _WIN32
@@ -107,11 +117,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         } else if (name == "--text") {
             parsed.options.text = true;
         } else if (name == "--chip") {
-            if (!oneOf(value, kChips)) return fail("unknown chip '" + value + "'");
-            parsed.options.chip = value;
+            const std::optional<Chip> chip = chipNamed(value);
+            if (!chip) return fail("unknown chip '" + value + "'");
+            parsed.options.chip = *chip;
         } else if (name == "--emulator") {
-            if (!fm::emulatorNamed(value)) return fail("unknown emulator '" + value + "'");
-            parsed.options.emulator = value;
+            const std::optional<sound::Emulator> emulator = sound::emulatorNamed(value);
+            if (!emulator) return fail("unknown emulator '" + value + "'");
+            parsed.options.emulator = *emulator;
         } else if (name == "--render") {
             if (value.empty()) return fail("--render needs a file name");
             parsed.options.render = value;
@@ -133,7 +145,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             return fail("unknown option '" + std::string(arg) + "'");
         }
     }
-    if (!parsed.options.render.empty() && parsed.options.chip != "emulated")
+    if (!parsed.options.render.empty() && parsed.options.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
     return parsed;
 }

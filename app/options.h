@@ -1,19 +1,34 @@
 // The command line: our own addition; without options the program behaves as the bare window does.
 #pragma once
 
+#include <optional>
 #include <string>
-#include <variant>
+#include <string_view>
+
+#include "sound/opl_emulator.h"
 
 namespace app {
 
-struct Options {
-    bool text = false;              // the text front end in place of the window
+// Where register writes go.
+enum class Chip {
+    Emulated,  // an emulated OPL2, heard through the sound card or rendered
+    None,      // nowhere; status reads answer as an idle OPL2
+    Inpout32,  // a real card through inpout32.dll (Windows)
+};
+
 #ifdef _WIN32
-    std::string chip = "inpout32";  // a real card through the port library
+inline constexpr Chip kDefaultChip = Chip::Inpout32;  // the original target: a real card
 #else
-    std::string chip = "emulated";  // where register writes go
+inline constexpr Chip kDefaultChip = Chip::Emulated;
 #endif
-    std::string emulator = "nuked"; // which emulator core plays an emulated chip
+
+std::optional<Chip> chipNamed(std::string_view name);
+const char* chipName(Chip chip);
+
+struct Options {
+    bool text = false;  // the text front end in place of the window
+    Chip chip = kDefaultChip;
+    sound::Emulator emulator = sound::Emulator::Nuked;  // which core plays an emulated chip
     int rate_hz = 48000;            // output sample rate, live and rendered
     std::string render;             // render the tune to this WAV file instead of playing it
     std::string capture;            // record register writes to this .vgm or .dro file

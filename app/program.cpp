@@ -1,18 +1,20 @@
 // The chip backend sits at the back of the chain; recorders wrap it.
 #include "app/program.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
-#include "app/real_clock.h"
-#include "fm/capture_port.h"
+#include "fm/ports/capture_port.h"
 #ifdef _WIN32
-#include "fm/inpout32_port.h"
+#include "fm/ports/inpout32_port.h"
 #endif
-#include "fm/trace_port.h"
-#include "playback/timed_wait.h"
+#include "fm/ports/none_port.h"
+#include "fm/ports/trace_port.h"
 
 namespace app {
 
@@ -23,15 +25,20 @@ void printError(const std::string& message) {
 }
 
 std::unique_ptr<fm::PortIo> Program::makeChip() {
-    if (options_.chip == "none") return std::make_unique<fm::NonePort>();
+    switch (options_.chip) {
+        case Chip::None: return std::make_unique<fm::NonePort>();
+        case Chip::Inpout32:
 #ifdef _WIN32
-    if (options_.chip == "inpout32") return std::make_unique<fm::Inpout32Port>();
+            return std::make_unique<fm::Inpout32Port>();
+#else
+            throw std::runtime_error("--chip inpout32 is only available on Windows");
 #endif
-    const fm::Emulator emulator = fm::emulatorNamed(options_.emulator).value_or(fm::Emulator::Nuked);
+        case Chip::Emulated: break;
+    }
     if (!options_.render.empty()) {
-        sound_chip_ = SoundChip::forRender(emulator, options_.rate_hz);
+        sound_chip_ = sound::SoundChip::forRender(options_.emulator, options_.rate_hz);
     } else {
-        sound_chip_ = SoundChip::forLive(emulator, options_.rate_hz, printError);
+        sound_chip_ = sound::SoundChip::forLive(options_.emulator, options_.rate_hz, printError);
         // The audio thread must be stopped before the process ends under it.
         atExit([this] {
             sound_chip_->close();
@@ -43,26 +50,31 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
     return sound_chip_->makePort();
 }
 
-std::function<double()> Program::captureClock(std::function<double()> time_of_day_s) {
-    // A render's time is the chip's own: exact, and the same on every run.
-    if (!options_.render.empty() && sound_chip_)
+std::function<double()> Program::captureClock(std::function<double()> monotonic_s) {
+    // Where an emulated chip plays, its own time: exact and repeatable in a render, and live it
+    // agrees with what is heard.
+    if (sound_chip_ && !sound_chip_->silent())
         return [chip = sound_chip_.get()] { return chip->writeTimeSeconds(); };
-    if (!time_of_day_s) time_of_day_s = preciseSecondsSinceMidnight;
-    // Played in real time: the wait's clock, from the first write on, across midnight. Copies
-    // of this clock share their start.
-    auto start = std::make_shared<double>(-1.0);
-    return [clock = std::move(time_of_day_s), start] {
+    if (!monotonic_s) {
+        monotonic_s = [] {
+            return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    }
+    // Counted from the first write; copies of this clock share their start.
+    auto start = std::make_shared<std::optional<double>>();
+    return [clock = std::move(monotonic_s), start] {
         const double now = clock();
-        if (*start < 0) *start = now;
-        return now >= *start ? now - *start : now - *start + playback::kSecondsPerDay;
+        if (!*start) *start = now;
+        return now - **start;
     };
 }
 
-Program::Program(Options options, std::function<double()> time_of_day_s)
+Program::Program(Options options, std::function<double()> monotonic_s)
     : options_(std::move(options)) {
     chain_.push_back(makeChip());
     if (!options_.capture.empty()) {
-        auto now_s = captureClock(std::move(time_of_day_s));
+        auto now_s = captureClock(std::move(monotonic_s));
         auto& capture = wrap<fm::CapturePort>(options_.capture, now_s,
                                               std::string("vesk ") + VESK_VERSION);
         // Every way out comes through here: the capture runs up to the moment the program ends.

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/options.h"
-#include "app/sound_chip.h"
+#include "sound/sound_chip.h"
 #include "common/atomic_file.h"
 #include "fm/port_io.h"
 
@@ -16,10 +16,11 @@ namespace app {
 class Program {
 public:
     // Builds the port chain the options ask for. Raises std::runtime_error with a one-line
-    // reason (an unwritable output file, a chip that cannot be opened). `time_of_day_s` is the
-    // wait's clock at full precision, which times a capture outside a render; by default the
-    // wall clock.
-    explicit Program(Options options, std::function<double()> time_of_day_s = {});
+    // reason (an unwritable output file, a chip that cannot be opened). `monotonic_s` times a
+    // capture where no emulated chip keeps time: seconds on a clock that never jumps, by default
+    // the steady clock. The time of day would not do: it jumps back an hour when daylight
+    // saving time ends.
+    explicit Program(Options options, std::function<double()> monotonic_s = {});
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -49,14 +50,14 @@ public:
 
     // The emulated chip at the back of the chain, or nullptr with --chip none. Its
     // writeTimeSeconds() is the time source for anything that records register writes.
-    SoundChip* soundChip() { return sound_chip_.get(); }
+    sound::SoundChip* soundChip() { return sound_chip_.get(); }
 
 private:
     Options options_;
     std::unique_ptr<fm::PortIo> makeChip();
-    std::function<double()> captureClock(std::function<double()> time_of_day_s);
+    std::function<double()> captureClock(std::function<double()> monotonic_s);
 
-    std::unique_ptr<SoundChip> sound_chip_;
+    std::unique_ptr<sound::SoundChip> sound_chip_;
     std::vector<std::unique_ptr<fm::PortIo>> chain_;
     std::vector<std::function<void()>> finishers_;
     std::unique_ptr<common::AtomicFile> trace_file_;

@@ -1,7 +1,4 @@
 // The cost of the render path against the bare emulator core fed the same register writes.
-#include <adplug/emuopl.h>
-#include <adplug/nemuopl.h>
-#include <adplug/wemuopl.h>
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,42 +8,42 @@
 #include <string>
 #include <vector>
 
-#include "app/render_front_end.h"
-#include "app/sound_chip.h"
-#include "fm/opl_emulator.h"
+#include "app/render/render_front_end.h"
+#include "sound/sound_chip.h"
+#include "sound/opl_emulator.h"
 
 namespace {
 
 constexpr int kRateHz = 48000;
 
-struct TimedWrite {
+// A register write at the chip's own sample.
+struct NativeWrite {
     std::int64_t native;
-    int reg;
-    int value;
+    fm::opl2::RegisterWrite write;
 };
 
 // Catches each register write with the chip's time, as a capture would.
 class ProgramRecorder final : public fm::PortIo {
 public:
-    ProgramRecorder(fm::PortIo& next, app::SoundChip& chip) : next_(next), chip_(chip) {}
+    ProgramRecorder(fm::PortIo& next, sound::SoundChip& chip) : next_(next), chip_(chip) {}
     void out(std::uint16_t port, std::int16_t value) override {
-        if (port == fm::kAddressPort) reg_ = value & 0xFF;
-        if (port == fm::kDataPort) {
-            const auto native = static_cast<std::int64_t>(chip_.writeTimeSeconds() * fm::kNativeRateHz + 0.5);
-            writes.push_back({native, reg_, value & 0xFF});
+        if (auto write = decoder_.out(port, value)) {
+            const auto native = static_cast<std::int64_t>(
+                chip_.writeTimeSeconds() * fm::opl2::kNativeRateHz + 0.5);
+            writes.push_back({native, *write});
         }
         next_.out(port, value);
     }
     std::uint8_t in(std::uint16_t port) override { return next_.in(port); }
-    std::vector<TimedWrite> writes;
+    std::vector<NativeWrite> writes;
 
 private:
     fm::PortIo& next_;
-    app::SoundChip& chip_;
-    int reg_ = 0;
+    sound::SoundChip& chip_;
+    fm::opl2::PortDecoder decoder_;
 };
 
-std::vector<TimedWrite> recorded;
+std::vector<NativeWrite> recorded;
 
 std::filesystem::path scratchWav() {
     return std::filesystem::temp_directory_path() / "vesk-bench.wav";
@@ -54,9 +51,9 @@ std::filesystem::path scratchWav() {
 
 // A whole --render of the tune; `front` may put a recorder in front of the chip's port.
 // Returns how far the chip ran, in output samples.
-std::int64_t renderSong(fm::Emulator emulator, ProgramRecorder* (*front)(fm::PortIo&,
-                                                                           app::SoundChip&) = nullptr) {
-    auto chip = app::SoundChip::forRender(emulator, kRateHz);
+std::int64_t renderSong(sound::Emulator emulator, ProgramRecorder* (*front)(fm::PortIo&,
+                                                                           sound::SoundChip&) = nullptr) {
+    auto chip = sound::SoundChip::forRender(emulator, kRateHz);
     auto port = chip->makePort();
     std::unique_ptr<ProgramRecorder> recorder(front ? front(*port, *chip) : nullptr);
     app::RenderFrontEnd front_end(recorder ? *recorder : *port, *chip, scratchWav(), nullptr,
@@ -69,68 +66,56 @@ std::int64_t renderSong(fm::Emulator emulator, ProgramRecorder* (*front)(fm::Por
 // The song's register program at native sample times, and the native samples it lasts: the
 // same the render runs the core for.
 struct Program {
-    std::vector<TimedWrite> writes;
+    std::vector<NativeWrite> writes;
     std::int64_t native_length = 0;
 };
 
 const Program& songProgram() {
     static const Program program = [] {
         Program p;
-        const std::int64_t frames = renderSong(fm::Emulator::Dosbox, [](fm::PortIo& next, app::SoundChip& chip) {
+        const std::int64_t frames = renderSong(sound::Emulator::Dosbox, [](fm::PortIo& next, sound::SoundChip& chip) {
             return new ProgramRecorder(next, chip);
         });
         p.writes = recorded;
-        p.native_length = (frames * fm::kNativeRateHz + kRateHz / 2) / kRateHz;
+        p.native_length = (frames * fm::opl2::kNativeRateHz + kRateHz / 2) / kRateHz;
         return p;
     }();
     return program;
 }
 
-std::unique_ptr<Copl> bareCore(fm::Emulator emulator) {
-    switch (emulator) {
-        case fm::Emulator::Nuked: return std::make_unique<CNemuopl>(fm::kNativeRateHz);
-        case fm::Emulator::Mame: {
-            auto core = std::make_unique<CEmuopl>(fm::kNativeRateHz, true, false);
-            core->settype(Copl::TYPE_OPL2);
-            return core;
-        }
-        case fm::Emulator::Dosbox: return std::make_unique<CWemuopl>(fm::kNativeRateHz, true, false);
-    }
-    return nullptr;
-}
-
 void BM_RawCore(benchmark::State& state) {
-    const auto emulator = static_cast<fm::Emulator>(state.range(0));
+    const auto emulator = static_cast<sound::Emulator>(state.range(0));
     const Program& program = songProgram();
-    std::vector<short> buffer(2 * 512);  // Nuked writes stereo
+    std::vector<std::int16_t> buffer(512);
     for (auto _ : state) {
-        auto core = bareCore(emulator);
+        // The core behind the thinnest wrapper there is: no resampler, no queue, no file.
+        auto core = sound::makeOplEmulator(emulator);
         std::int64_t at = 0;
         auto runTo = [&](std::int64_t native) {
             while (at < native) {
-                const int n = static_cast<int>(std::min<std::int64_t>(512, native - at));
-                core->update(buffer.data(), n);
+                const auto n = static_cast<std::size_t>(std::min<std::int64_t>(512, native - at));
+                core->generate(buffer.data(), n);
                 at += n;
             }
         };
-        for (const TimedWrite& w : program.writes) {
+        for (const NativeWrite& w : program.writes) {
             runTo(w.native);
-            core->write(w.reg, w.value);
+            core->write(w.write.reg, w.write.value);
         }
         runTo(program.native_length);
         benchmark::DoNotOptimize(buffer.data());
     }
-    state.SetLabel(fm::emulatorName(emulator));
+    state.SetLabel(sound::emulatorName(emulator));
 }
 
 void BM_Render(benchmark::State& state) {
-    const auto emulator = static_cast<fm::Emulator>(state.range(0));
+    const auto emulator = static_cast<sound::Emulator>(state.range(0));
     for (auto _ : state) renderSong(emulator);
-    state.SetLabel(fm::emulatorName(emulator));
+    state.SetLabel(sound::emulatorName(emulator));
 }
 
-constexpr auto kCores = {static_cast<long>(fm::Emulator::Nuked), static_cast<long>(fm::Emulator::Mame),
-                         static_cast<long>(fm::Emulator::Dosbox)};
+constexpr auto kCores = {static_cast<long>(sound::Emulator::Nuked), static_cast<long>(sound::Emulator::Mame),
+                         static_cast<long>(sound::Emulator::Dosbox)};
 
 BENCHMARK(BM_RawCore)->ArgsProduct({kCores})->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Render)->ArgsProduct({kCores})->Unit(benchmark::kMillisecond)->MinTime(2.0);

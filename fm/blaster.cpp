@@ -4,32 +4,34 @@
 namespace fm {
 
 namespace {
-// The OPL2 needs about 3.3 us after an address write and 23 us after a data write. On an ISA
-// bus one status read takes roughly 0.7-1.5 us, so the delays are counted in reads, not time.
-constexpr int kReadsAfterAddress = 6;
-constexpr int kReadsAfterData = 35;
-
+// Start-up clears every address from 1 up to here, whether the chip has a register there or not.
 constexpr Int16 kLastRegister{0xF5};
 
-// Register bases. The modulator's block sits at op, the carrier's 3 above it.
-constexpr Int16 kModulatorFlags{0x20};
-constexpr Int16 kModulatorLevel{0x40};
-constexpr Int16 kModulatorAttackDecay{0x60};
-constexpr Int16 kModulatorSustainRelease{0x80};
-constexpr Int16 kCarrierFlags{0x23};
-constexpr Int16 kCarrierLevel{0x43};
-constexpr Int16 kCarrierAttackDecay{0x63};
-constexpr Int16 kCarrierSustainRelease{0x83};
-constexpr Int16 kKeyOnBeforeVoice1{0xAF};  // 0xB0 + channel, channel = voice - 1
+// Register bases. The modulator's block sits at op, the carrier's kCarrierOffset above it.
+constexpr Int16 kModulatorFlags{opl2::kTremoloVibratoMultiplier};
+constexpr Int16 kModulatorLevel{opl2::kLevel};
+constexpr Int16 kModulatorAttackDecay{opl2::kAttackDecay};
+constexpr Int16 kModulatorSustainRelease{opl2::kSustainRelease};
+constexpr Int16 kCarrierFlags{opl2::kTremoloVibratoMultiplier + opl2::kCarrierOffset};
+constexpr Int16 kCarrierLevel{opl2::kLevel + opl2::kCarrierOffset};
+constexpr Int16 kCarrierAttackDecay{opl2::kAttackDecay + opl2::kCarrierOffset};
+constexpr Int16 kCarrierSustainRelease{opl2::kSustainRelease + opl2::kCarrierOffset};
 
+// Attenuation runs from 0 (loudest) to 63; a level is set as 63 minus a volume.
 constexpr Int16 kLoudest{63};
 }  // namespace
 
+Int16 keyOnByte(Int16 block, Int16 fnumber) {
+    // The block is shifted without masking.
+    return ((fnumber & Int16{opl2::kFNumberHighBits}) / Int16{opl2::kFNumberHighDivisor}) |
+           (block * Int16{opl2::kBlockMultiplier}) | Int16{opl2::kKeyOnBit};
+}
+
 void Blaster::Blasterwritereg(Int16 register_, Int16 nByte) {
-    port_.out(kAddressPort, register_.value());
-    for (int i = 0; i < kReadsAfterAddress; ++i) port_.in(kAddressPort);
-    port_.out(kDataPort, nByte.value());
-    for (int i = 0; i < kReadsAfterData; ++i) port_.in(kAddressPort);
+    port_.out(opl2::kAddressPort, register_.value());
+    for (int i = 0; i < opl2::kReadsAfterAddress; ++i) port_.in(opl2::kAddressPort);
+    port_.out(opl2::kDataPort, nByte.value());
+    for (int i = 0; i < opl2::kReadsAfterData; ++i) port_.in(opl2::kAddressPort);
 }
 
 void Blaster::Blasterresetcard() {

@@ -2,11 +2,19 @@
 #pragma once
 
 #include "common/int16.h"
+#include "fm/opl2.h"
 #include "fm/port_io.h"
 
 namespace fm {
 
 using common::Int16;
+
+// Voices are numbered from 1, channels from 0: a voice's channel registers sit at base - 1 + voice.
+inline constexpr Int16 kFNumberBeforeVoice1{opl2::kFNumberLow - 1};
+inline constexpr Int16 kKeyOnBeforeVoice1{opl2::kKeyOnBlock - 1};
+
+// The byte for the key-on register: key-on, the block, and the F-number's bits 8-9.
+Int16 keyOnByte(Int16 block, Int16 fnumber);
 
 class Blaster {
 public:

@@ -9,7 +9,8 @@
 #include "capture_readers.h"
 #include "common/run_error.h"
 #include "fm/blaster.h"
-#include "fm/capture_port.h"
+#include "fm/ports/capture_port.h"
+#include "fm/ports/none_port.h"
 
 namespace {
 double noTime() { return 0.0; }

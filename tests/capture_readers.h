@@ -154,8 +154,8 @@ private:
 };
 
 inline void writeReg(fm::PortIo& port, int reg, int value) {
-    port.out(fm::kAddressPort, static_cast<std::int16_t>(reg));
-    port.out(fm::kDataPort, static_cast<std::int16_t>(value));
+    port.out(fm::opl2::kAddressPort, static_cast<std::int16_t>(reg));
+    port.out(fm::opl2::kDataPort, static_cast<std::int16_t>(value));
 }
 
 inline constexpr double kStepSeconds = 0.908;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/run_error.h"
+#include "fm/opl2.h"
 #include "fm/port_io.h"
 #include "playback/timed_wait.h"
 
@@ -50,13 +51,13 @@ public:
     void out(std::uint16_t port, std::int16_t value) override {
         if (on_access) on_access();
         accesses_.push_back({true, port, value});
-        if (port == fm::kAddressPort) pending_reg_ = value;
-        if (port == fm::kDataPort) writes_.push_back({pending_reg_, value});
+        if (port == fm::opl2::kAddressPort) pending_reg_ = value;
+        if (port == fm::opl2::kDataPort) writes_.push_back({pending_reg_, value});
     }
     std::uint8_t in(std::uint16_t port) override {
         if (on_access) on_access();
         accesses_.push_back({false, port, 0});
-        return fm::kIdleOpl2Status;
+        return fm::opl2::kIdleStatus;
     }
 
     const std::vector<Access>& accesses() const { return accesses_; }
@@ -73,7 +74,7 @@ public:
             const std::size_t at = (i - from) % kPerWrite;
             const Access& a = accesses_[i];
             const bool want_out = at == 0 || at == 7;
-            const std::uint16_t want_port = at == 7 ? fm::kDataPort : fm::kAddressPort;
+            const std::uint16_t want_port = at == 7 ? fm::opl2::kDataPort : fm::opl2::kAddressPort;
             if (a.is_out != want_out || a.port != want_port) {
                 std::ostringstream os;
                 os << "access " << i << " is " << (a.is_out ? "out " : "in ") << std::hex << a.port
@@ -100,8 +101,10 @@ public:
 
     explicit FakeClock(float start = 3600.0f) : now_(start) {}
 
+    // Sets the time of day, as a user or daylight saving time would: no time passes.
     void set(float seconds) { now_ = seconds; }
     void advance(double seconds) {
+        elapsed_ += seconds;
         now_ += seconds;
         while (now_ >= kDay) now_ -= kDay;
     }
@@ -109,6 +112,9 @@ public:
     void setAdvancePerRead(double seconds) { per_read_ = seconds; }
 
     double now() const { return now_; }
+    // Seconds that have passed since the clock was made, whatever the time of day did: the
+    // monotonic clock beside it.
+    double elapsed() const { return elapsed_; }
     int reads() const { return reads_; }
 
     float secondsSinceMidnight() override {
@@ -120,6 +126,7 @@ public:
 
 private:
     double now_;
+    double elapsed_ = 0.0;
     double per_read_ = 0.0;
     int reads_ = 0;
 };

@@ -8,7 +8,7 @@
 
 #include "capture_readers.h"
 #include "chip_fakes.h"
-#include "fm/capture_port.h"
+#include "fm/ports/capture_port.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ struct Captured {
     std::vector<fakes::Write> port_writes;
 };
 
-Captured capture(const std::function<void(fm::PortIo&, double&)>& play, double end_s = 0.0) {
+Captured captureOf(const std::function<void(fm::PortIo&, double&)>& play, double end_s = 0.0) {
     readers::ScratchDir dir;
     fakes::RecordingPort chip;
     double now_s = 0.0;
@@ -31,7 +31,7 @@ Captured capture(const std::function<void(fm::PortIo&, double&)>& play, double e
 }  // namespace
 
 TEST(DroCapture, HeaderIsVersion2ForOneOpl2WithDelayCodesOutsideTheCodemap) {
-    const readers::Dro d = capture(readers::playSong).dro;
+    const readers::Dro d = captureOf(readers::playSong).dro;
     EXPECT_EQ(d.version_major, 2u);
     EXPECT_EQ(d.version_minor, 0u);
     EXPECT_EQ(d.hardware, 0);
@@ -49,7 +49,7 @@ TEST(DroCapture, HeaderIsVersion2ForOneOpl2WithDelayCodesOutsideTheCodemap) {
 TEST(DroCapture, KeepsTheWritesToRegistersTheChipHasInOrder) {
     const std::set<int> existing = readers::opl2Registers();
     ASSERT_EQ(existing.size(), 123u);
-    const Captured c = capture(readers::playSong);
+    const Captured c = captureOf(readers::playSong);
     std::vector<fakes::Write> expected, read;
     for (const fakes::Write& w : c.port_writes)
         if (existing.count(w.reg)) expected.push_back(w);
@@ -58,7 +58,7 @@ TEST(DroCapture, KeepsTheWritesToRegistersTheChipHasInOrder) {
 }
 
 TEST(DroCapture, KeyOnsStayWithinOneMillisecondOfTheStepGridForAWholeSong) {
-    const Captured c = capture(readers::playSong);
+    const Captured c = captureOf(readers::playSong);
     std::vector<readers::PlayedWrite> key_ons;
     for (const auto& w : c.dro.writes)
         if (readers::isKeyOn(w)) key_ons.push_back(w);
@@ -73,7 +73,7 @@ TEST(DroCapture, KeyOnsStayWithinOneMillisecondOfTheStepGridForAWholeSong) {
 
 TEST(DroCapture, DelaysDoNotAccumulateRoundingError) {
     // Writes every 1.5 ms: rounding each delay on its own would gain half a millisecond a write.
-    const Captured c = capture([](fm::PortIo& port, double& now_s) {
+    const Captured c = captureOf([](fm::PortIo& port, double& now_s) {
         for (int i = 0; i < 400; ++i) {
             now_s = i * 0.0015;
             readers::writeReg(port, 0x20, i & 0xFF);
@@ -89,7 +89,7 @@ TEST(DroCapture, DelaysDoNotAccumulateRoundingError) {
 TEST(DroCapture, LongDelaysAndTheLengthAddUpExactly) {
     const std::vector<std::uint64_t> gaps_ms = {256, 257, 512, 513, 65536, 65537, 100000, 1, 0};
     std::uint64_t last_ms = 0;
-    const Captured c = capture(
+    const Captured c = captureOf(
         [&](fm::PortIo& port, double& now_s) {
             for (std::uint64_t gap : gaps_ms) {
                 last_ms += gap;

@@ -3,23 +3,23 @@
 
 #include <vector>
 
-#include "app/sound_chip.h"
-#include "fm/emulated_port.h"
+#include "sound/sound_chip.h"
+#include "sound/emulated_port.h"
 
 namespace {
 
-std::vector<fm::StampedWrite> drain(fm::WriteQueue& queue) {
-    std::vector<fm::StampedWrite> writes;
-    for (fm::StampedWrite w; queue.peek(w); queue.pop()) writes.push_back(w);
+std::vector<sound::StampedWrite> drain(sound::WriteQueue& queue) {
+    std::vector<sound::StampedWrite> writes;
+    for (sound::StampedWrite w; queue.peek(w); queue.pop()) writes.push_back(w);
     return writes;
 }
 
 TEST(EmulatedPort, DataGoesToTheLatchedRegisterLowBytesOnly) {
-    fm::WriteQueue queue;
-    fm::EmulatedPort port(queue, [] { return std::int64_t{7}; });
-    port.out(fm::kAddressPort, 0x1A0);  // 8-bit ports: the high byte never arrives
-    port.out(fm::kDataPort, -1);
-    port.out(fm::kDataPort, 0x42);  // the latch holds until the next address write
+    sound::WriteQueue queue;
+    sound::EmulatedPort port(queue, [] { return std::int64_t{7}; });
+    port.out(fm::opl2::kAddressPort, 0x1A0);  // 8-bit ports: the high byte never arrives
+    port.out(fm::opl2::kDataPort, -1);
+    port.out(fm::opl2::kDataPort, 0x42);  // the latch holds until the next address write
     const auto writes = drain(queue);
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0].reg, 0xA0);
@@ -30,19 +30,19 @@ TEST(EmulatedPort, DataGoesToTheLatchedRegisterLowBytesOnly) {
 }
 
 TEST(EmulatedPort, StatusReadsAnswerAsAnIdleOpl2AndSendNothing) {
-    fm::WriteQueue queue;
-    fm::EmulatedPort port(queue, [] { return std::int64_t{0}; });
-    EXPECT_EQ(port.in(fm::kAddressPort), 0x06);
+    sound::WriteQueue queue;
+    sound::EmulatedPort port(queue, [] { return std::int64_t{0}; });
+    EXPECT_EQ(port.in(fm::opl2::kAddressPort), 0x06);
     EXPECT_TRUE(drain(queue).empty());
 }
 
 TEST(EmulatedPort, StampsNeverGoBackwards) {
     // Given a clock that jumps back (a late audio callback re-anchoring it)
-    fm::WriteQueue queue;
+    sound::WriteQueue queue;
     std::vector<std::int64_t> times = {100, 90, 120};
     std::size_t next = 0;
-    fm::EmulatedPort port(queue, [&] { return times[next++]; });
-    for (int i = 0; i < 3; ++i) port.out(fm::kDataPort, 0);
+    sound::EmulatedPort port(queue, [&] { return times[next++]; });
+    for (int i = 0; i < 3; ++i) port.out(fm::opl2::kDataPort, 0);
     const auto writes = drain(queue);
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[1].at_frame, 100);  // then the chip never sees them out of order
@@ -51,10 +51,10 @@ TEST(EmulatedPort, StampsNeverGoBackwards) {
 
 TEST(EmulatedPort, WritesBeyondAFullQueueAreCountedForTheChipToReport) {
     // Given a render chip whose stream never runs, when more writes come than the queue holds
-    auto chip = app::SoundChip::forRender(fm::Emulator::Dosbox, 48000);
+    auto chip = sound::SoundChip::forRender(sound::Emulator::Dosbox, 48000);
     auto port = chip->makePort();
-    port->out(fm::kAddressPort, 0xA0);
-    for (std::size_t i = 0; i < fm::WriteQueue::kCapacity + 3; ++i) port->out(fm::kDataPort, 1);
+    port->out(fm::opl2::kAddressPort, 0xA0);
+    for (std::size_t i = 0; i < sound::WriteQueue::kCapacity + 3; ++i) port->out(fm::opl2::kDataPort, 1);
     // Then the chip knows exactly how many were lost
     EXPECT_EQ(chip->droppedWrites(), 3);
 }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "fm/blaster.h"
-#include "fm/chip_stream.h"
-#include "fm/emulated_port.h"
+#include "sound/chip_stream.h"
+#include "sound/emulated_port.h"
 #include "playback/player.h"
 #include "sound_test_support.h"
 #include "song/song.h"
@@ -21,7 +21,7 @@ constexpr int kRateHz = 48000;
 // A chip after start-up, on a clock that moves only as the chip renders.
 class OneStep : public playback::Clock, public playback::EventPump {
 public:
-    explicit OneStep(fm::Emulator emulator)
+    explicit OneStep(sound::Emulator emulator)
         : stream_(emulator, kRateHz), port_(queue_, [this] { return stream_.frame(); }),
           blaster_(port_) {
         blaster_.Blasterresetcard();
@@ -56,9 +56,9 @@ public:
     }
 
 private:
-    fm::ChipStream stream_;
-    fm::WriteQueue queue_;
-    fm::EmulatedPort port_;
+    sound::ChipStream stream_;
+    sound::WriteQueue queue_;
+    sound::EmulatedPort port_;
     fm::Blaster blaster_;
     song::Song song_;
     std::vector<std::int16_t> sound_;
@@ -71,7 +71,7 @@ int peakOf(const std::vector<std::int16_t>& x) {
     return peak;
 }
 
-class EmulatorCore : public testing::TestWithParam<fm::Emulator> {};
+class EmulatorCore : public testing::TestWithParam<sound::Emulator> {};
 
 TEST_P(EmulatorCore, StepOneIsNeitherSilentNorClipped) {
     OneStep chip(GetParam());
@@ -106,8 +106,8 @@ TEST_P(EmulatorCore, RestStepIsSilent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCores, EmulatorCore,
-                         testing::Values(fm::Emulator::Nuked, fm::Emulator::Mame,
-                                         fm::Emulator::Dosbox),
-                         [](const auto& core) { return fm::emulatorName(core.param); });
+                         testing::Values(sound::Emulator::Nuked, sound::Emulator::Mame,
+                                         sound::Emulator::Dosbox),
+                         [](const auto& core) { return sound::emulatorName(core.param); });
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/text_front_end.h"
+#include "app/text/text_front_end.h"
 #include "chip_fakes.h"
 
 namespace fakes {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/sound_chip.h"
+#include "sound/sound_chip.h"
 #include "app/vesk.h"
 #include "chip_fakes.h"
 #include "fm/blaster.h"
@@ -47,7 +47,7 @@ public:
 
 TEST_F(LiveAudio, PlayerAndCallbackShareTheChipWithoutRaces) {
     std::vector<std::string> warnings;
-    auto chip = app::SoundChip::forLive(fm::Emulator::Nuked, 48000,
+    auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000,
                                         [&](const std::string& w) { warnings.push_back(w); });
     ASSERT_TRUE(warnings.empty()) << warnings.front();
     ASSERT_NE(chip->audio(), nullptr);
@@ -69,9 +69,9 @@ TEST_F(LiveAudio, PlayerAndCallbackShareTheChipWithoutRaces) {
 }
 
 TEST_F(LiveAudio, WriteReachesTheSpeakerWithin25ms) {
-    auto chip = app::SoundChip::forLive(fm::Emulator::Nuked, 48000, [](const std::string&) {});
+    auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
     ASSERT_NE(chip->audio(), nullptr);
-    const app::AudioOutput& audio = *chip->audio();
+    const sound::AudioOutput& audio = *chip->audio();
     // A write lands latencyFrames after the sample the last callback began with; the device
     // plays that sample at most one buffer after the callback.
     const double latency_s =
@@ -82,7 +82,7 @@ TEST_F(LiveAudio, WriteReachesTheSpeakerWithin25ms) {
 TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {
     setenv("SDL_AUDIODRIVER", "nonexistent-driver", 1);
     std::vector<std::string> warnings;
-    auto chip = app::SoundChip::forLive(fm::Emulator::Nuked, 48000,
+    auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000,
                                         [&](const std::string& w) { warnings.push_back(w); });
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_TRUE(warnings[0].starts_with("no audio device (")) << warnings[0];
@@ -95,7 +95,7 @@ TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {
     NoWindow window;
     app::Vesk vesk(window, *port, clock, pump);
     vesk.Form_Load();
-    EXPECT_EQ(port->in(fm::kAddressPort), 0x06);
+    EXPECT_EQ(port->in(fm::opl2::kAddressPort), 0x06);
     vesk.PlayOn_Click();
     EXPECT_GT(clock.now(), 74 * 0.908);
 }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/program.h"
-#include "app/quit_signals.h"
-#include "app/render_front_end.h"
+#include "app/platform/quit_signals.h"
+#include "app/render/render_front_end.h"
 #include "capture_readers.h"
 #include "chip_fakes.h"
 #include "common/run_error.h"
@@ -64,7 +64,7 @@ class FaultAtWrite final : public fm::PortIo {
 public:
     FaultAtWrite(fm::PortIo& next, int nth) : next_(next), left_(nth) {}
     void out(std::uint16_t port, std::int16_t value) override {
-        if (port == fm::kDataPort && --left_ == 0)
+        if (port == fm::opl2::kDataPort && --left_ == 0)
             throw common::RunError(common::RunError::Kind::Overflow);
         next_.out(port, value);
     }
@@ -97,7 +97,7 @@ protected:
     app::Options textOptions() const {
         app::Options options;
         options.text = true;
-        options.chip = "none";
+        options.chip = app::Chip::None;
         options.capture = capturePath().string();
         return options;
     }
@@ -118,7 +118,7 @@ protected:
 };
 
 TEST_P(ProgramCapture, SlutaFinishesTheCaptureRunningToTheMomentOfExit) {
-    app::Program program(textOptions(), [this] { return clock_.now(); });
+    app::Program program(textOptions(), [this] { return clock_.elapsed(); });
     // Given the tune playing across midnight, when "Sluta" comes two seconds in
     fakes::FakeTimeFrontEnd front_end(program.port(), clock_, fds_[0], out_,
                                       [&program](int status) { program.finish(status); });
@@ -141,14 +141,14 @@ TEST_P(ProgramCapture, SlutaFinishesTheCaptureRunningToTheMomentOfExit) {
 }
 
 TEST_P(ProgramCapture, EndOfInputFinishesTheCaptureAfterTheWholeTune) {
-    app::Program program(textOptions(), [this] { return clock_.now(); });
+    app::Program program(textOptions(), [this] { return clock_.elapsed(); });
     type("start\n");
     EXPECT_EQ(runText(program), 0);
     EXPECT_EQ(readCapture(capturePath()).size(), startupWritesIn(GetParam()) + 74 * kWritesPerStep);
 }
 
 TEST_P(ProgramCapture, RunTimeErrorFinishesTheCaptureWithTheWritesBeforeTheFault) {
-    app::Program program(textOptions(), [this] { return clock_.now(); });
+    app::Program program(textOptions(), [this] { return clock_.elapsed(); });
     // Given a fault at the 5th write of step 2
     program.wrap<FaultAtWrite>(static_cast<int>(kStartupWrites + kWritesPerStep) + 5);
     type("start\n");
@@ -162,7 +162,7 @@ TEST_P(ProgramCapture, RunTimeErrorFinishesTheCaptureWithTheWritesBeforeTheFault
 
 TEST_P(ProgramCapture, RunsToTheMomentTheProgramEndsNotItsLastWrite) {
     // Given start-up written, then five quiet seconds
-    app::Program program(textOptions(), [this] { return clock_.now(); });
+    app::Program program(textOptions(), [this] { return clock_.elapsed(); });
     readers::writeReg(program.port(), 0x20, 0x01);
     clock_.advance(5.0);
     // When the program ends
@@ -185,7 +185,7 @@ struct RenderedCapture {
 
 RenderedCapture renderWithCapture(const readers::ScratchDir& dir, const char* capture_name) {
     app::Options options;
-    options.emulator = "dosbox";  // the fastest core: the capture does not depend on it
+    options.emulator = sound::Emulator::Dosbox;  // the fastest core: the capture does not depend on it
     options.render = (dir.path() / "s.wav").string();
     options.capture = (dir.path() / capture_name).string();
     options.port_trace = (dir.path() / "s.trace").string();

@@ -16,7 +16,7 @@ std::string bytesOf(const std::filesystem::path& path) {
 
 TEST(RenderDeterminism, SameOptionsGiveTheSameBytes) {
     const auto& first = sound_test::defaultRender();
-    const auto second = sound_test::renderSong(fm::Emulator::Nuked, 48000, "again.wav");
+    const auto second = sound_test::renderSong(sound::Emulator::Nuked, 48000, "again.wav");
     const std::string a = bytesOf(first.path);
     ASSERT_GT(a.size(), 44u);
     EXPECT_EQ(std::hash<std::string>{}(a), std::hash<std::string>{}(bytesOf(second.path)));

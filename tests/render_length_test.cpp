@@ -12,7 +12,7 @@ TEST(RenderLength, SeventyFourStepsPlusTheTailExactToTheSample) {
     const auto& r = sound_test::defaultRender();
     const auto steps = sound_test::expectedStepFrames(r.rate_hz, r.start_frame);
     const std::int64_t tail = static_cast<std::int64_t>(std::ceil(0.5 * r.rate_hz));
-    SF_INFO info;
+    sound_test::WavInfo info;
     sound_test::readWav(r.path, info);
     EXPECT_EQ(info.frames, std::accumulate(steps.begin(), steps.end(), tail));
 }

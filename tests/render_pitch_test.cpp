@@ -10,7 +10,7 @@ namespace {
 
 TEST(RenderPitch, EveryStepOfBothVoicesWithinFiveCents) {
     const auto& r = sound_test::defaultRender();
-    SF_INFO info;
+    sound_test::WavInfo info;
     const auto wav = sound_test::readWav(r.path, info);
     const auto steps = sound_test::expectedStepFrames(r.rate_hz, r.start_frame);
     song::Song song;

@@ -15,8 +15,8 @@ app::ParsedCommandLine parse(std::vector<const char*> args) {
 
 TEST(SoundOptions, BareCommandLinePlaysTheNukedCoreAt48kHz) {
     const auto parsed = parse({});
-    EXPECT_EQ(parsed.options.chip, "emulated");
-    EXPECT_EQ(parsed.options.emulator, "nuked");
+    EXPECT_EQ(parsed.options.chip, app::Chip::Emulated);
+    EXPECT_EQ(parsed.options.emulator, sound::Emulator::Nuked);
     EXPECT_EQ(parsed.options.rate_hz, 48000);
     EXPECT_TRUE(parsed.options.render.empty());
 }
@@ -46,8 +46,13 @@ TEST(SoundOptions, RateMustBeWholeHertzInRange) {
 }
 
 TEST(SoundOptions, EmulatorIsOneOfTheThreeCores) {
-    for (const char* core : {"nuked", "mame", "dosbox"})
-        EXPECT_EQ(parse({"--emulator", core}).options.emulator, core);
+    const struct {
+        const char* name;
+        sound::Emulator core;
+    } cores[] = {{"nuked", sound::Emulator::Nuked},
+                 {"mame", sound::Emulator::Mame},
+                 {"dosbox", sound::Emulator::Dosbox}};
+    for (const auto& c : cores) EXPECT_EQ(parse({"--emulator", c.name}).options.emulator, c.core);
     const auto parsed = parse({"--emulator=kemu"});
     EXPECT_EQ(parsed.action, app::ParsedCommandLine::Action::UsageError);
     EXPECT_EQ(parsed.error, "unknown emulator 'kemu'");

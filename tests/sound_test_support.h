@@ -1,20 +1,21 @@
 // Shared by the sound tests: rendering the tune, reading WAVs back, and measuring pitch.
 #pragma once
 
-#include <sndfile.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <numbers>
 #include <string>
 #include <vector>
 
-#include "app/render_front_end.h"
-#include "app/sound_chip.h"
-#include "fm/opl_emulator.h"
+#include "app/render/render_front_end.h"
+#include "sound/sound_chip.h"
+#include "sound/opl_emulator.h"
 #include "fm/port_io.h"
 
 namespace sound_test {
@@ -39,9 +40,11 @@ public:
     KeyOnRecorder(fm::PortIo& next, std::function<double()> now_s)
         : next_(next), now_s_(std::move(now_s)) {}
     void out(std::uint16_t port, std::int16_t value) override {
-        if (port == fm::kAddressPort) reg_ = value & 0xFF;
-        if (port == fm::kDataPort && reg_ >= 0xB0 && reg_ <= 0xB8 && (value & 0x20) != 0)
-            key_ons.push_back({reg_ - 0xB0, now_s_()});
+        if (auto w = decoder_.out(port, value)) {
+            const int channel = w->reg - fm::opl2::kKeyOnBlock;
+            if (channel >= 0 && channel < fm::opl2::kChannels && (w->value & fm::opl2::kKeyOnBit))
+                key_ons.push_back({channel, now_s_()});
+        }
         next_.out(port, value);
     }
     std::uint8_t in(std::uint16_t port) override { return next_.in(port); }
@@ -50,7 +53,7 @@ public:
 private:
     fm::PortIo& next_;
     std::function<double()> now_s_;
-    int reg_ = 0;
+    fm::opl2::PortDecoder decoder_;
 };
 
 struct Rendered {
@@ -60,9 +63,9 @@ struct Rendered {
     std::vector<KeyOn> key_ons;
 };
 
-inline Rendered renderSong(fm::Emulator emulator, int rate_hz, const std::string& name) {
+inline Rendered renderSong(sound::Emulator emulator, int rate_hz, const std::string& name) {
     Rendered r{scratchDir() / name, rate_hz, 0, {}};
-    auto chip = app::SoundChip::forRender(emulator, rate_hz);
+    auto chip = sound::SoundChip::forRender(emulator, rate_hz);
     auto port = chip->makePort();
     KeyOnRecorder recorder(*port, [&chip] { return chip->writeTimeSeconds(); });
     app::RenderFrontEnd front_end(recorder, *chip, r.path, nullptr, [](int) { throw 0; });
@@ -74,17 +77,51 @@ inline Rendered renderSong(fm::Emulator emulator, int rate_hz, const std::string
 
 // The default render (nuked, 48 kHz), made once per test process.
 inline const Rendered& defaultRender() {
-    static const Rendered r = renderSong(fm::Emulator::Nuked, 48000, "default.wav");
+    static const Rendered r = renderSong(sound::Emulator::Nuked, 48000, "default.wav");
     return r;
 }
 
-inline std::vector<std::int16_t> readWav(const std::filesystem::path& path, SF_INFO& info) {
+// What a WAV's "fmt " and "data" chunks say, read straight from the RIFF layout.
+struct WavInfo {
+    int format = 0;  // 1: integer PCM
+    int channels = 0;
+    int samplerate = 0;
+    int bits = 0;
+    std::int64_t frames = 0;
+};
+
+inline std::vector<std::int16_t> readWav(const std::filesystem::path& path, WavInfo& info) {
     info = {};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return {};
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(info.frames * info.channels));
-    sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), {});
+    auto u32 = [&b](std::size_t at) {
+        return at + 4 > b.size() ? 0u
+                                 : static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 |
+                                                              b[at + 2] << 16 | b[at + 3] << 24);
+    };
+    auto u16 = [&b](std::size_t at) { return at + 2 > b.size() ? 0 : b[at] | b[at + 1] << 8; };
+    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" ||
+        std::string(b.begin() + 8, b.begin() + 12) != "WAVE" || u32(4) + 8 != b.size())
+        return {};
+    std::vector<std::int16_t> samples;
+    for (std::size_t at = 12; at + 8 <= b.size();) {
+        const std::string id(b.begin() + static_cast<std::ptrdiff_t>(at),
+                             b.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        const std::uint32_t size = u32(at + 4);
+        const std::size_t body = at + 8;
+        if (id == "fmt ") {
+            info.format = u16(body);
+            info.channels = u16(body + 2);
+            info.samplerate = static_cast<int>(u32(body + 4));
+            info.bits = u16(body + 14);
+        } else if (id == "data" && info.channels > 0 && body + size <= b.size()) {
+            samples.resize(size / 2);
+            for (std::size_t i = 0; i < samples.size(); ++i)
+                samples[i] = static_cast<std::int16_t>(u16(body + 2 * i));
+            info.frames = static_cast<std::int64_t>(samples.size()) / info.channels;
+        }
+        at = body + size + (size & 1);  // chunks are padded to even length
+    }
     return samples;
 }
 

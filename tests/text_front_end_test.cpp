@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/quit_signals.h"
-#include "app/text_front_end.h"
+#include "app/platform/quit_signals.h"
+#include "app/text/text_front_end.h"
 #include "chip_fakes.h"
 #include "fake_time_front_end.h"
 

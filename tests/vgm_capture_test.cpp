@@ -7,7 +7,7 @@
 
 #include "capture_readers.h"
 #include "chip_fakes.h"
-#include "fm/capture_port.h"
+#include "fm/ports/capture_port.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Captured {
 };
 
 // Runs `play` through a capture in front of a recording chip, finishes at end_s, reads it back.
-Captured capture(const std::function<void(fm::PortIo&, double&)>& play, double end_s = 0.0) {
+Captured captureOf(const std::function<void(fm::PortIo&, double&)>& play, double end_s = 0.0) {
     readers::ScratchDir dir;
     fakes::RecordingPort chip;
     double now_s = 0.0;
@@ -35,7 +35,7 @@ Captured capture(const std::function<void(fm::PortIo&, double&)>& play, double e
 }  // namespace
 
 TEST(VgmCapture, HeaderDescribesOneOpl2AndTheFileAsWritten) {
-    const Captured c = capture(readers::playSong);
+    const Captured c = captureOf(readers::playSong);
     EXPECT_EQ(c.vgm.eof_offset, c.file_bytes - 4);
     EXPECT_GE(c.vgm.version, 0x151u);
     for (int shift = 0; shift < 32; shift += 4) EXPECT_LE((c.vgm.version >> shift) & 0xF, 9u);
@@ -47,7 +47,7 @@ TEST(VgmCapture, HeaderDescribesOneOpl2AndTheFileAsWritten) {
 }
 
 TEST(VgmCapture, WritesAreThePortsWritesInOrderAsTheChipTakesThem) {
-    const Captured c = capture([](fm::PortIo& port, double& now_s) {
+    const Captured c = captureOf([](fm::PortIo& port, double& now_s) {
         readers::playSong(port, now_s);
         readers::writeReg(port, 0x1A0, 0x1234);  // 8-bit ports: only the low bytes arrive
         readers::writeReg(port, 0x40, -7);
@@ -62,7 +62,7 @@ TEST(VgmCapture, WritesAreThePortsWritesInOrderAsTheChipTakesThem) {
 
 TEST(VgmCapture, KeyOnsStayWithinOneSampleOfTheStepGridForAWholeSong) {
     // 0.908 s is 40042.8 samples: rounding each wait on its own would drift 15 samples.
-    const Captured c = capture(readers::playSong);
+    const Captured c = captureOf(readers::playSong);
     std::vector<readers::PlayedWrite> key_ons;
     for (const auto& w : c.vgm.writes)
         if (readers::isKeyOn(w)) key_ons.push_back(w);
@@ -81,7 +81,7 @@ TEST(VgmCapture, LongAndOddWaitsLandOnTheExactSampleAndRunToTheEnd) {
     const std::vector<std::uint64_t> gaps = {65535, 65536, 131071, 200000, 735, 882,
                                              1470,  16,    17,     1,      0,   65551};
     std::uint64_t last = 0;
-    const Captured c = capture(
+    const Captured c = captureOf(
         [&](fm::PortIo& port, double& now_s) {
             for (std::uint64_t gap : gaps) {
                 last += gap;

@@ -6,25 +6,26 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/render_front_end.h"
-#include "app/wav_file.h"
+#include "app/render/render_front_end.h"
+#include "sound/wav_file.h"
 #include "sound_test_support.h"
 
 namespace {
 
 TEST(WavOutput, HeaderReadsBackAsSixteenBitMonoAtTheRate) {
     const auto& r = sound_test::defaultRender();
-    SF_INFO info;
+    sound_test::WavInfo info;
     const auto samples = sound_test::readWav(r.path, info);
-    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(info.format, 1);  // integer PCM
+    EXPECT_EQ(info.bits, 16);
     EXPECT_EQ(info.channels, 1);
     EXPECT_EQ(info.samplerate, 48000);
-    EXPECT_EQ(static_cast<sf_count_t>(samples.size()), info.frames);
+    EXPECT_EQ(static_cast<std::int64_t>(samples.size()), info.frames);
 }
 
 TEST(WavOutput, OtherRatesAreHonoured) {
-    const auto r = sound_test::renderSong(fm::Emulator::Dosbox, 22050, "rate.wav");
-    SF_INFO info;
+    const auto r = sound_test::renderSong(sound::Emulator::Dosbox, 22050, "rate.wav");
+    sound_test::WavInfo info;
     sound_test::readWav(r.path, info);
     EXPECT_EQ(info.samplerate, 22050);
     // The same song: step lengths at 22050 Hz, plus half a second.
@@ -34,7 +35,7 @@ TEST(WavOutput, OtherRatesAreHonoured) {
 
 TEST(WavOutput, UnwritablePlaceIsOneLineNamingFileAndReason) {
     try {
-        app::WavFile wav("/nonexistent-dir/out.wav", 48000);
+        sound::WavFile wav("/nonexistent-dir/out.wav", 48000);
         FAIL() << "opened a file in a directory that does not exist";
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()),
@@ -46,7 +47,7 @@ TEST(WavOutput, UnfinishedFileLeavesNothingBehind) {
     const auto dir = sound_test::scratchDir() / "unfinished";
     std::filesystem::create_directories(dir);
     {
-        app::WavFile wav(dir / "half.wav", 48000);
+        sound::WavFile wav(dir / "half.wav", 48000);
         const std::int16_t samples[4] = {1, 2, 3, 4};
         wav.write(samples, 4);
     }  // a render that failed before commit()
@@ -57,7 +58,7 @@ TEST(WavOutput, InterruptedRenderLeavesNothingAndEndsWithTheSignal) {
     // Given a render under way, when Ctrl-C arrives during step 3
     const auto dir = sound_test::scratchDir() / "interrupted";
     std::filesystem::create_directories(dir);
-    auto chip = app::SoundChip::forRender(fm::Emulator::Dosbox, 48000);
+    auto chip = sound::SoundChip::forRender(sound::Emulator::Dosbox, 48000);
     auto port = chip->makePort();
     int pumps = 0;
     struct Ended {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/quit_signals.h"
+#include "app/window/main_window.h"
+#include "app/platform/quit_signals.h"
 #include "common/run_error.h"
 #include "tests/chip_fakes.h"
 

@@ -1,5 +1,5 @@
 // The queue between the player and the audio thread.
-#include "fm/write_queue.h"
+#include "sound/write_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 namespace {
 
 TEST(WriteQueue, ReaderSeesEveryWriteInOrderAcrossThreads) {
-    fm::WriteQueue queue;
+    sound::WriteQueue queue;
     constexpr std::int64_t kWrites = 200'000;  // many times the capacity, so it wraps
     std::thread producer([&queue] {
         for (std::int64_t i = 0; i < kWrites;) {
@@ -22,7 +22,7 @@ TEST(WriteQueue, ReaderSeesEveryWriteInOrderAcrossThreads) {
     std::int64_t expected = 0;
     bool in_order = true;
     while (expected < kWrites) {
-        fm::StampedWrite w;
+        sound::StampedWrite w;
         if (!queue.peek(w)) {
             std::this_thread::yield();
             continue;
@@ -38,11 +38,11 @@ TEST(WriteQueue, ReaderSeesEveryWriteInOrderAcrossThreads) {
 }
 
 TEST(WriteQueue, FullQueueRefusesWithoutLosingWhatItHolds) {
-    fm::WriteQueue queue;
-    for (std::size_t i = 0; i < fm::WriteQueue::kCapacity; ++i)
+    sound::WriteQueue queue;
+    for (std::size_t i = 0; i < sound::WriteQueue::kCapacity; ++i)
         ASSERT_TRUE(queue.push({static_cast<std::int64_t>(i), 0, 0}));
     EXPECT_FALSE(queue.push({-1, 0, 0}));
-    fm::StampedWrite w;
+    sound::StampedWrite w;
     ASSERT_TRUE(queue.peek(w));
     EXPECT_EQ(w.at_frame, 0);
     queue.pop();

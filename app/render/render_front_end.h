@@ -1,0 +1,82 @@
+// The headless renderer behind --render: start-up, one press of "Start", the whole tune into a WAV.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "sound/sound_chip.h"
+#include "app/vesk.h"
+#include "sound/wav_file.h"
+#include "app/window_platform.h"
+#include "playback/player.h"
+#include "playback/timed_wait.h"
+
+namespace app {
+
+// Start-up writes are let settle for this long before "Start": Nuked buffers them 2 native
+// samples apart, so the 292 of them need about 12 ms.
+inline constexpr double kRenderSettleSeconds = 0.05;
+// After the last key-off, the voices' release.
+inline constexpr double kRenderTailSeconds = 0.5;
+
+// The window object's clock and pump, on a virtual clock: time passes only as the chip renders,
+// and register writes take none. The WAV starts at the press of "Start".
+class RenderFrontEnd final : public WindowPlatform,
+                             public playback::Clock,
+                             public playback::EventPump,
+                             public playback::StepObserver {
+public:
+    // `port` is the front of the port chain, ending in the emulated port of `chip` (a render
+    // chip). The file is opened here, so an unwritable path fails before any work is done.
+    // `progress` gets a progress bar (nullptr for none); `end` ends the program, never returns.
+    // `quit_signal` names a signal that asks the render to stop (0 for none): the file is then
+    // removed and the program ends with 128 + the signal.
+    RenderFrontEnd(fm::PortIo& port, sound::SoundChip& chip, const std::filesystem::path& wav,
+                   std::FILE* progress, std::function<void(int)> end,
+                   std::function<int()> quit_signal = {});
+
+    // Renders and puts the file in place. Raises common::RunError or std::runtime_error.
+    void render();
+
+    Vesk& vesk() { return vesk_; }
+    std::int64_t startFrame() const { return start_frame_; }
+    // The virtual time, exact: samples rendered since the chip's start over the rate.
+    double currentTimeSeconds() const;
+
+    // WindowPlatform: there is no window.
+    void showWindow() override {}
+    void unloadWindow() override {}
+    [[noreturn]] void endProgram() override;
+
+    // Clock: the virtual time as a single-precision counter, like the platform's.
+    float secondsSinceMidnight() override;
+    // EventPump: no events ever come; "blocking" renders until max_block_s has passed on the
+    // clock above: the first whole number of samples that gets there.
+    void processEvents(double max_block_s) override;
+
+    // StepObserver: the progress bar.
+    void stepStarted(int step, int depth, const song::Song& song) override;
+    void playbackEnded(int) override {}
+
+private:
+    double clockAt(std::int64_t frame) const;
+    void advanceTo(std::int64_t frame);
+    void writeOut(std::int64_t end_frame);
+    void clearProgress();
+
+    sound::SoundChip& chip_;
+    sound::ChipStream& stream_;
+    sound::WavFile wav_;
+    std::FILE* progress_;
+    std::function<void(int)> end_;
+    std::function<int()> quit_signal_;
+    Vesk vesk_;
+    std::int64_t start_frame_ = 0;
+    std::chrono::steady_clock::time_point began_;
+    bool progress_shown_ = false;
+};
+
+}  // namespace app

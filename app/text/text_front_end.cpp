@@ -1,0 +1,180 @@
+// Commands arrive as lines; they are read during waits too, so "sluta" works mid-note.
+#include "app/text/text_front_end.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "app/platform/quit_signals.h"
+#include "common/run_error.h"
+#include "song/note_name.h"
+
+namespace app {
+
+namespace {
+
+constexpr std::size_t kMaxLine = 4096;
+
+std::string normalised(std::string line) {
+    auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+    line.erase(line.begin(), std::find_if_not(line.begin(), line.end(), blank));
+    line.erase(std::find_if_not(line.rbegin(), line.rend(), blank).base(), line.end());
+    std::transform(line.begin(), line.end(), line.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return line;
+}
+
+}  // namespace
+
+TextFrontEnd::TextFrontEnd(fm::PortIo& port, playback::Clock& clock, int input_fd,
+                           std::FILE* out, std::function<void(int)> end,
+                           std::function<void(const std::string&)> fatal)
+    : vesk_(*this, port, clock, *this),
+      input_fd_(input_fd),
+      out_(out),
+      end_(std::move(end)),
+      fatal_(std::move(fatal)),
+      progress_on_tty_(isatty(fileno(out)) != 0) {
+    vesk_.player.setObserver(this);
+}
+
+TextFrontEnd::~TextFrontEnd() = default;
+
+template <typename Handler>
+void TextFrontEnd::runHandler(Handler handler) {
+    try {
+        handler();
+    } catch (const common::RunError& e) {
+        if (progress_open_) std::fputc('\n', out_);
+        std::fflush(out_);
+        fatal_(std::string("run-time error: ") + e.what());
+        std::abort();  // unreachable: fatal_ never returns
+    }
+}
+
+void TextFrontEnd::run() {
+    runHandler([this] { vesk_.Form_Load(); });
+    for (;;) {
+        // Idle: nothing plays, so end of input closes the window at once.
+        if (input_closed_ && pending_.empty()) end(exit_status_);
+        processEvents(-1);
+    }
+}
+
+void TextFrontEnd::showWindow() {
+    std::fprintf(out_, "vesk: type \"start\" to play the tune, \"sluta\" to quit.\n");
+    std::fflush(out_);
+}
+
+void TextFrontEnd::unloadWindow() {
+    if (progress_open_) std::fputc('\n', out_);
+    progress_open_ = false;
+    std::fflush(out_);
+}
+
+void TextFrontEnd::endProgram() { end(exit_status_); }
+
+void TextFrontEnd::end(int status) {
+    std::fflush(out_);
+    end_(status);
+    std::abort();  // unreachable: end_ never returns
+}
+
+void TextFrontEnd::processEvents(double max_block_s) {
+    for (;;) {
+        if (int sig = pendingQuitSignal(); sig != 0) {
+            clearQuitSignal();
+            exit_status_ = 128 + sig;
+            runHandler([this] { vesk_.ExitMe_Click(); });
+        }
+        // Pop before dispatching: a "start" nests a playback that reads further lines itself.
+        if (auto newline = pending_.find('\n'); newline != std::string::npos) {
+            std::string line = pending_.substr(0, newline);
+            pending_.erase(0, newline + 1);
+            dispatch(line);
+            continue;
+        }
+        if (input_closed_ && !pending_.empty()) {  // a last line without its newline
+            std::string line;
+            line.swap(pending_);
+            dispatch(line);
+            continue;
+        }
+        break;
+    }
+    if (input_closed_ && !vesk_.playing() && max_block_s < 0) return;
+    block(max_block_s);
+    readInput();
+}
+
+void TextFrontEnd::block(double max_block_s) {
+    pollfd fds[2] = {{quitSignalFd(), POLLIN, 0}, {input_fd_, POLLIN, 0}};
+    const nfds_t count = input_closed_ ? 1 : 2;
+    const int timeout_ms =
+        max_block_s < 0 ? -1 : static_cast<int>(std::ceil(std::max(0.0, max_block_s) * 1000.0));
+    poll(fds, count, timeout_ms);
+}
+
+void TextFrontEnd::readInput() {
+    if (input_closed_) return;
+    pollfd fd{input_fd_, POLLIN, 0};
+    if (poll(&fd, 1, 0) <= 0) return;
+    char buffer[4096];
+    const ssize_t got = read(input_fd_, buffer, sizeof buffer);
+    if (got > 0) {
+        pending_.append(buffer, static_cast<std::size_t>(got));
+        // No command is this long; drop a runaway line rather than grow without bound.
+        if (pending_.size() > kMaxLine && pending_.find('\n') == std::string::npos) {
+            pending_.clear();
+            std::fprintf(out_, "vesk: input line too long; ignored.\n");
+        }
+    } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+        // End of input is the window being closed; a playback under way runs on to its end.
+        input_closed_ = true;
+    }
+}
+
+void TextFrontEnd::dispatch(const std::string& raw) {
+    const std::string command = normalised(raw);
+    if (command == "start") {
+        runHandler([this] { vesk_.PlayOn_Click(); });
+    } else if (command == "sluta") {
+        runHandler([this] { vesk_.ExitMe_Click(); });
+    } else if (!command.empty()) {
+        if (progress_open_) std::fputc('\n', out_);
+        progress_open_ = false;
+        std::fprintf(out_, "vesk: unknown command \"%s\"; type \"start\" or \"sluta\".\n",
+                     command.c_str());
+        std::fflush(out_);
+    }
+}
+
+void TextFrontEnd::stepStarted(int step, int depth, const song::Song& song) {
+    const common::Int16 i{step};
+    const std::string upper = song::noteName(song.Octave1[i], song.FNumber1[i]);
+    const std::string lower = song::noteName(song.Octave2[i], song.FNumber2[i]);
+    const std::string nesting = depth > 1 ? "  (nested " + std::to_string(depth) + ")" : "";
+    if (progress_on_tty_) {
+        std::fprintf(out_, "\r\033[Kstep %2d/%d  %-4s %-4s%s", step, song::kSteps, upper.c_str(),
+                     lower.c_str(), nesting.c_str());
+        progress_open_ = true;
+    } else {
+        std::fprintf(out_, "step %d/%d %s %s%s\n", step, song::kSteps, upper.c_str(),
+                     lower.c_str(), nesting.c_str());
+    }
+    std::fflush(out_);
+}
+
+void TextFrontEnd::playbackEnded(int depth) {
+    if (progress_open_) std::fputc('\n', out_);
+    progress_open_ = false;
+    std::fprintf(out_, "vesk: played to the end%s.\n", depth > 1 ? " (nested playback)" : "");
+    std::fflush(out_);
+}
+
+}  // namespace app

@@ -1,0 +1,102 @@
+// Facts about the YM3812 (OPL2) and the AdLib ports it answers on, each stated once.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace fm::opl2 {
+
+// ---- Ports ----
+// An AdLib-compatible card decodes two ports. A write to the first selects a register; a read
+// of it returns the status byte. A write to the second stores a value in the selected register.
+inline constexpr std::uint16_t kAddressPort = 0x388;
+inline constexpr std::uint16_t kDataPort = 0x389;
+// The ports are 8 bits wide: of a 16-bit value handed to the port library, only the low byte
+// reaches the chip.
+inline constexpr int kPortByteMask = 0xFF;
+
+// Status: bit 7 IRQ, bit 6 timer 1 overflow, bit 5 timer 2 overflow. An OPL2 reads bits 2-1
+// as 1 (an OPL3 as 0), and there is no busy bit. The timers are never started here, so the
+// chip always answers idle.
+inline constexpr std::uint8_t kIdleStatus = 0x06;
+
+// The chip needs about 3.3 us after an address write and 23 us after a data write. On an ISA
+// bus one status read takes roughly 0.7-1.5 us, so the delays are counted in reads, not time.
+inline constexpr int kReadsAfterAddress = 6;
+inline constexpr int kReadsAfterData = 35;
+
+// ---- Clock ----
+// The 14.318 MHz / 4 master clock over 72 cycles per sample: the chip's own output rate.
+inline constexpr int kNativeRateHz = 49716;
+
+// ---- Registers ----
+// Each of the 9 channels has two operators, a modulator and a carrier. Operators are addressed
+// by an offset from each per-operator base: offsets 0-5, 8-13 and 16-21 exist, and a channel's
+// carrier sits 3 above its modulator.
+inline constexpr int kCarrierOffset = 3;
+inline constexpr int kTremoloVibratoMultiplier = 0x20;  // AM, VIB, EG-TYP, KSR, MULT
+inline constexpr int kLevel = 0x40;                     // key-scale level, attenuation (0 loudest)
+inline constexpr int kAttackDecay = 0x60;
+inline constexpr int kSustainRelease = 0x80;
+inline constexpr int kWaveform = 0xE0;
+inline constexpr int kOperatorBanks[] = {kTremoloVibratoMultiplier, kLevel, kAttackDecay,
+                                         kSustainRelease, kWaveform};
+
+// Per channel, at base + channel (0-8).
+inline constexpr int kChannels = 9;
+inline constexpr int kFNumberLow = 0xA0;    // the F-number's low 8 bits
+inline constexpr int kKeyOnBlock = 0xB0;    // key-on, block, the F-number's bits 8-9
+inline constexpr int kFeedbackConnection = 0xC0;
+inline constexpr int kChannelBanks[] = {kFNumberLow, kKeyOnBlock, kFeedbackConnection};
+
+// Global registers: test, the two timers, timer control, CSM/keyboard split, rhythm.
+inline constexpr int kGlobalRegisters[] = {0x01, 0x02, 0x03, 0x04, 0x08, 0xBD};
+
+// The key-on register 0xB0 + channel: bit 5 keys the channel on, bits 2-4 hold the block
+// (octave) and bits 0-1 the F-number's bits 8-9. Writing 0 keys off and clears the rest.
+inline constexpr int kKeyOnBit = 0x20;
+inline constexpr int kBlockMultiplier = 4;        // block << 2
+inline constexpr int kFNumberHighBits = 0x300;    // F-number bits 8-9 ...
+inline constexpr int kFNumberHighDivisor = 256;   // ... moved down to bits 0-1
+inline constexpr int kFNumberLowBits = 0xFF;
+
+// Whether the chip has a register at this address; a write anywhere else has no effect. An
+// OPL2 has 123 of them.
+constexpr bool hasRegister(int reg) {
+    for (int global : kGlobalRegisters)
+        if (reg == global) return true;
+    for (int bank : kChannelBanks)
+        if (reg >= bank && reg < bank + kChannels) return true;
+    for (int bank : kOperatorBanks) {
+        const int offset = reg - bank;
+        // Three runs of six operators, eight offsets apart.
+        if (offset >= 0 && offset < 22 && offset % 8 < 6) return true;
+    }
+    return false;
+}
+
+// ---- From port accesses to register writes ----
+
+struct RegisterWrite {
+    std::uint8_t reg = 0;
+    std::uint8_t value = 0;
+    friend bool operator==(const RegisterWrite&, const RegisterWrite&) = default;
+};
+
+// The card's view of the port stream: a write to the address port latches the register, a
+// write to the data port stores its value there. Status reads change nothing.
+class PortDecoder {
+public:
+    // The register write this port write completes, if any.
+    std::optional<RegisterWrite> out(std::uint16_t port, std::int16_t value) {
+        const auto byte = static_cast<std::uint8_t>(value & kPortByteMask);
+        if (port == kAddressPort) selected_ = byte;
+        if (port == kDataPort) return RegisterWrite{selected_, byte};
+        return std::nullopt;
+    }
+
+private:
+    std::uint8_t selected_ = 0;
+};
+
+}  // namespace fm::opl2

@@ -1,0 +1,64 @@
+// The capture keeps the writes in memory and encodes them once, so it can end at any moment.
+#include "fm/ports/capture_port.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <utility>
+
+#include "capture/dro_writer.h"
+#include "capture/vgm_writer.h"
+
+namespace fm {
+
+namespace {
+
+CaptureFormat formatOrThrow(const std::filesystem::path& path) {
+    if (auto format = captureFormatFor(path)) return *format;
+    throw std::runtime_error("cannot write " + path.string() + ": not a .vgm or .dro file");
+}
+
+}  // namespace
+
+std::optional<CaptureFormat> captureFormatFor(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".vgm") return CaptureFormat::Vgm;
+    if (ext == ".dro") return CaptureFormat::Dro;
+    return std::nullopt;
+}
+
+CapturePort::CapturePort(PortIo& next, const std::filesystem::path& path,
+                         std::function<double()> now_s, std::string program)
+    : next_(next),
+      format_(formatOrThrow(path)),
+      now_s_(std::move(now_s)),
+      program_(std::move(program)),
+      file_(path) {}
+
+void CapturePort::out(std::uint16_t port, std::int16_t value) {
+    if (!finished_) {
+        if (auto write = decoder_.out(port, value))
+            writes_.push_back({now_s_(), write->reg, write->value});
+    }
+    next_.out(port, value);
+}
+
+std::uint8_t CapturePort::in(std::uint16_t port) { return next_.in(port); }
+
+void CapturePort::finish() { finish(writes_.empty() ? 0.0 : writes_.back().time_s); }
+
+void CapturePort::finish(double end_s) {
+    if (finished_) return;
+    finished_ = true;
+    const std::vector<std::uint8_t> bytes =
+        format_ == CaptureFormat::Vgm
+            ? capture::encodeVgm(writes_, end_s, {"Vesk", "PC, AdLib-compatible OPL2", program_})
+            : capture::encodeDro(writes_, end_s);
+    file_.stream().write(reinterpret_cast<const char*>(bytes.data()),
+                         static_cast<std::streamsize>(bytes.size()));
+    file_.commit();
+}
+
+}  // namespace fm

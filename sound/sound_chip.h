@@ -1,0 +1,58 @@
+// The emulated chip as the program uses it: for a render, a stream on a virtual clock; live, a
+// sound device; without one, silence.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "sound/audio_output.h"
+#include "sound/chip_stream.h"
+#include "sound/emulated_port.h"
+#include "fm/ports/none_port.h"
+#include "fm/port_io.h"
+#include "sound/write_queue.h"
+
+namespace sound {
+
+class SoundChip {
+public:
+    // Rendering: nothing plays; the chip's time moves only as the render advances the stream.
+    static std::unique_ptr<SoundChip> forRender(sound::Emulator emulator, int rate_hz);
+    // Live: opens the sound device. If none opens, `warn` is told why and the chip is silent.
+    static std::unique_ptr<SoundChip> forLive(sound::Emulator emulator, int rate_hz,
+                                              const std::function<void(const std::string&)>& warn);
+    ~SoundChip();
+
+    // The backend for the back of the port chain.
+    std::unique_ptr<fm::PortIo> makePort();
+
+    bool silent() const { return !stream_ && !audio_; }
+    // Rendering only: the stream and the queue its writes wait in.
+    sound::ChipStream* stream() { return stream_.get(); }
+    sound::WriteQueue& queue() { return audio_ ? audio_->queue() : queue_; }
+    AudioOutput* audio() { return audio_.get(); }
+
+    // Where on the chip's time a register write made now lands, in seconds from the chip's
+    // start. In a render it is exact (samples / rate) and moves only as samples are produced;
+    // register captures take their time stamps from here. Live, it includes the output latency.
+    double writeTimeSeconds();
+
+    // Register writes lost because the queue to the chip was full: the renderer fell behind.
+    std::int64_t droppedWrites() const;
+
+    // Stops live sound; for the program's way out.
+    void close();
+
+private:
+    SoundChip() = default;
+    std::int64_t nowFrame();
+
+    std::unique_ptr<sound::ChipStream> stream_;
+    std::unique_ptr<AudioOutput> audio_;
+    sound::WriteQueue queue_;
+    const sound::EmulatedPort* port_ = nullptr;  // the one makePort() made, owned by the chain
+};
+
+}  // namespace sound
