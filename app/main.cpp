@@ -1,6 +1,4 @@
 // Entry point: parse the command line, pick a front end, build the port chain, run.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -9,6 +7,7 @@
 
 #include "app/options.h"
 #include "app/program.h"
+#include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
 #include "app/platform/clock.h"
 #include "app/render/render_front_end.h"
@@ -29,7 +28,7 @@ bool haveDisplay() {
 [[noreturn]] void runText(app::Program& program) {
     app::RealClock clock;
     app::TextFrontEnd front_end(
-        program.port(), clock, STDIN_FILENO, stdout, [&program](int status) { program.exit(status); },
+        program.port(), clock, 0, stdout, [&program](int status) { program.exit(status); },
         [&program](const std::string& message) { program.fail(message); });
     front_end.run();
 }
@@ -38,7 +37,7 @@ bool haveDisplay() {
     std::string error;
     try {
         // A progress bar only where someone watches it.
-        std::FILE* progress = isatty(STDERR_FILENO) != 0 ? stderr : nullptr;
+        std::FILE* progress = app::isTerminal(stderr) ? stderr : nullptr;
         app::RenderFrontEnd front_end(program.port(), *program.soundChip(),
                                       program.options().render, progress,
                                       [&program](int status) { program.exit(status); },

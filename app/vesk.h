@@ -25,11 +25,15 @@ public:
     [[noreturn]] void ExitMe_Click();
 
     bool playing() const { return player.depth() > 0; }
+    // How many playbacks are under way, nested one in another's wait.
+    int playbackDepth() const { return player.depth(); }
+    // Told of each step as it starts, for a front end's progress display.
+    void setStepObserver(playback::StepObserver* observer) { player.setObserver(observer); }
+    // The voice tables, read-only: a front end names the notes it shows.
+    const song::Song& voiceTables() const { return song; }
 
 private:
     WindowPlatform& platform_;
-
-public:
     song::Song song;
     fm::Blaster blaster;
     playback::TimedWait wait;

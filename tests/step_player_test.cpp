@@ -231,7 +231,7 @@ TEST(ExitButton, InsideANestedWaitKeysOffTwoVoicesAndNothingElse) {
     pump.at(2, [&] { vesk.PlayOn_Click(); });  // nested from step 1's wait
     pump.at(8, [&] {                           // the nested playback's second step
         mark = port.accesses().size();
-        depth_at_exit = vesk.player.depth();
+        depth_at_exit = vesk.playbackDepth();
         vesk.ExitMe_Click();
     });
     EXPECT_THROW(vesk.PlayOn_Click(), ProgramEnded);
@@ -255,13 +255,13 @@ TEST(FormLoad, ShowsWindowLoadsTablesThenResetsAndInitialisesTheChip) {
     int count1_at_show = -1;
     platform.on_show = [&] {
         accesses_at_show = port.accesses().size();
-        count1_at_show = vesk.song.Count1.value();
+        count1_at_show = vesk.voiceTables().Count1.value();
     };
     int count1_at_port = -1, count2_at_port = -1;
     port.on_access = [&] {
         if (!port.accesses().empty()) return;
-        count1_at_port = vesk.song.Count1.value();
-        count2_at_port = vesk.song.Count2.value();
+        count1_at_port = vesk.voiceTables().Count1.value();
+        count2_at_port = vesk.voiceTables().Count2.value();
     };
     vesk.Form_Load();
 

@@ -12,6 +12,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/platform/clock.h"
 #include "app/window/main_window.h"
 #include "app/platform/quit_signals.h"
 #include "common/run_error.h"
@@ -51,14 +57,36 @@ private:
     double now_s_ = 3600.0;
 };
 
+// " b0<-00 b1<-00": register writes as the ending report prints them.
+std::string described(const std::vector<Write>& writes) {
+    std::string text;
+    char item[16];
+    for (const Write& w : writes) {
+        std::snprintf(item, sizeof item, " %02x<-%02x", w.reg & 0xFFFF, w.value & 0xFFFF);
+        text += item;
+    }
+    return text;
+}
+
+// The window with a recording chip and a clock that moves a quarter second per read. Its
+// program really ends: the ending tests run it in a child process (a death test), where the
+// end prints the exit status, whether the window is still shown, how many writes the chip got
+// and the writes from `report_from` on, then ends the process as the program would.
 class Rig {
 public:
     Rig() {
         app::clearQuitSignal();
         app::WindowHooks hooks;
-        hooks.end_program = [this](int status) { ends.push_back(status); };
-        hooks.report_fatal = [this](const std::string& fault) { faults.push_back(fault); };
-        hooks.real_block_limit_s = 0.0;  // the fake clock needs no real waiting
+        hooks.end_program = [this](int status) {
+            std::fprintf(stderr, "ended %d visible=%d total=%zu writes:%s\n", status,
+                         window->isVisible() ? 1 : 0, port.writes().size(),
+                         described(writesFrom(report_from)).c_str());
+            std::fflush(stderr);
+            std::_Exit(status);
+        };
+        hooks.report_fatal = [](const std::string& fault) {
+            std::fprintf(stderr, "fault: %s\n", fault.c_str());
+        };
         window = std::make_unique<app::MainWindow>(port, clock, std::move(hooks));
         clock.on_read = [this] { fireDue(); };
     }
@@ -85,8 +113,7 @@ public:
 
     fakes::RecordingPort port;
     SteppingClock clock;
-    std::vector<int> ends;
-    std::vector<std::string> faults;
+    std::size_t report_from = kStartUp;
     std::unique_ptr<app::MainWindow> window;
 
 private:
@@ -106,12 +133,10 @@ private:
     std::vector<Due> due_;
 };
 
-// Then the program has ended once with `status`, and the window is gone from the screen.
-void expectEnded(const Rig& rig, int status) {
-    EXPECT_TRUE(rig.window->ended());
-    EXPECT_EQ(rig.window->endStatus(), status);
-    EXPECT_EQ(rig.ends, std::vector<int>{status});
-    EXPECT_FALSE(rig.window->isVisible());
+// What the child prints when it ends with the window unloaded and only the two key-offs
+// written after the report mark.
+std::string endedAfterKeyOffs(int status) {
+    return "ended " + std::to_string(status) + " visible=0 total=[0-9]+ writes: b0<-00 b1<-00\n";
 }
 
 // ---- Layout ----
@@ -155,7 +180,6 @@ TEST(WindowLayout, EnterAndEscapePressNoButton) {
     for (auto key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
         QTest::keyClick(rig.button("PlayOn"), key);
     EXPECT_EQ(rig.port.writes().size(), kStartUp);
-    EXPECT_FALSE(rig.window->ended());
 }
 
 TEST(WindowLayout, IconIs32By32InSixteenColours) {
@@ -181,7 +205,7 @@ TEST(WindowStartUp, WindowIsShownAndTablesFullBeforeTheFirstPortAccess) {
     rig.port.on_access = [&] {
         if (accesses++ > 0) return;
         visible_first = rig.window->isVisible();
-        count1_first = rig.window->vesk().song.Count1.value();
+        count1_first = rig.window->vesk().voiceTables().Count1.value();
     };
     rig.window->load();
     EXPECT_TRUE(visible_first);
@@ -198,7 +222,6 @@ TEST(WindowStartUp, ClearsRegisters1To0xF5ThenProgramsTheVoicesWithoutKeyingOn) 
     for (std::size_t i = kResetWrites; i < kStartUp; ++i)
         EXPECT_FALSE(writes[i].reg >= 0xB0 && writes[i].reg <= 0xB8) << writes[i];
     EXPECT_EQ(rig.port.patternFault(), "");
-    EXPECT_FALSE(rig.window->ended());
 }
 
 // ---- Playback ----
@@ -220,7 +243,6 @@ TEST(WindowPlayback, StartPlaysSeventyFourStepsOfSixWritesThenIdles) {
         EXPECT_EQ(song[at + 5], kKeyOffs[1]) << "step " << step + 1;
     }
     EXPECT_FALSE(rig.window->vesk().playing());
-    EXPECT_FALSE(rig.window->ended());
 }
 
 TEST(WindowPlayback, StartDuringAStepNestsAWholePlaybackThenTheOuterResumes) {
@@ -237,110 +259,160 @@ TEST(WindowPlayback, StartDuringAStepNestsAWholePlaybackThenTheOuterResumes) {
     outer.insert(outer.end(), all.begin() + nested_from + kSong, all.end());
     EXPECT_EQ(nested, outer) << "both must be the whole song, step for step";
     EXPECT_EQ(all[nested_from + kSong], kKeyOffs[0]);
-    EXPECT_FALSE(rig.window->ended());
+}
+
+TEST(WindowPlayback, AWaitBlocksInTheEventLoopRatherThanSpinning) {
+    // Given the real clock, when a step's wait of half a second runs in the window,
+    class CountingClock final : public playback::Clock {
+    public:
+        float secondsSinceMidnight() override {
+            ++reads;
+            return real.secondsSinceMidnight();
+        }
+        app::RealClock real;
+        int reads = 0;
+    } clock;
+    fakes::RecordingPort port;
+    app::MainWindow window(port, clock, {});
+    playback::TimedWait wait(clock, window);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    wait.Sleep(0.5);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    // then it passes about once per 5 ms slice (two clock reads a pass), where a spinning
+    // pump would pass hundreds of thousands of times, and the processor is mostly left alone.
+    EXPECT_LT(clock.reads, 2 * 400);
+    const auto cpu_s = [](const rusage& r) {
+        return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+               static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+    };
+    EXPECT_LT(cpu_s(after) - cpu_s(before), 0.25);
 }
 
 // ---- Ending ----
+// Each runs in a child process, which ends as the program does.
 
 TEST(WindowEnding, SlutaWhenIdleKeysOffVoicesOneAndTwoAndEnds) {
-    Rig rig;
-    rig.window->load();
-    rig.click("ExitMe");
-    EXPECT_EQ(rig.writesFrom(kStartUp), kKeyOffs);
-    expectEnded(rig, 0);
-    rig.button("PlayOn")->click();  // a late click finds nothing to run
-    EXPECT_EQ(rig.port.writes().size(), kStartUp + 2);
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.window->load();
+            rig.click("ExitMe");
+        },
+        ::testing::ExitedWithCode(0), endedAfterKeyOffs(0));
 }
 
 TEST(WindowEnding, SlutaDuringAStepKeysOffAndNothingRunsAfter) {
-    Rig rig;
-    rig.window->load();
-    // Given "Sluta" and then "Start" both queued during step 10,
-    rig.clickWhen(holding(10), "ExitMe");
-    rig.clickWhen(holding(10), "PlayOn");
-    rig.click("PlayOn");
-    // then the two key-offs are the last writes: neither the playback nor "Start" goes on.
-    const auto after = rig.writesFrom(holding(10));
-    EXPECT_EQ(after, kKeyOffs);
-    expectEnded(rig, 0);
-    EXPECT_EQ(rig.port.patternFault(), "");
+    // Given "Sluta" and then "Start" both queued during step 10, then the two key-offs are
+    // the last writes: neither the playback nor "Start" goes on.
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.window->load();
+            rig.report_from = holding(10);
+            rig.clickWhen(holding(10), "ExitMe");
+            rig.clickWhen(holding(10), "PlayOn");
+            rig.click("PlayOn");
+        },
+        ::testing::ExitedWithCode(0), endedAfterKeyOffs(0));
 }
 
 TEST(WindowEnding, SlutaInANestedPlaybackEndsBothAtOnce) {
-    Rig rig;
-    rig.window->load();
-    rig.clickWhen(holding(5), "PlayOn");
-    rig.clickWhen(holding(3, holding(5)), "ExitMe");
-    rig.click("PlayOn");
-    EXPECT_EQ(rig.writesFrom(holding(3, holding(5))), kKeyOffs);
-    expectEnded(rig, 0);
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.window->load();
+            rig.report_from = holding(3, holding(5));
+            rig.clickWhen(holding(5), "PlayOn");
+            rig.clickWhen(holding(3, holding(5)), "ExitMe");
+            rig.click("PlayOn");
+        },
+        ::testing::ExitedWithCode(0), endedAfterKeyOffs(0));
 }
 
 TEST(WindowEnding, ClosingDuringAStepStopsThePlaybackLikeSluta) {
-    Rig rig;
-    rig.window->load();
-    rig.when(holding(10), [&rig] {
-        QMetaObject::invokeMethod(rig.window.get(), &QWidget::close, Qt::QueuedConnection);
-    });
-    rig.click("PlayOn");
-    EXPECT_EQ(rig.writesFrom(holding(10)), kKeyOffs);
-    expectEnded(rig, 0);
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.window->load();
+            rig.report_from = holding(10);
+            rig.when(holding(10), [&rig] {
+                QMetaObject::invokeMethod(rig.window.get(), &QWidget::close,
+                                          Qt::QueuedConnection);
+            });
+            rig.click("PlayOn");
+        },
+        ::testing::ExitedWithCode(0), endedAfterKeyOffs(0));
 }
 
 TEST(WindowEnding, ClosingWhenIdleWritesNothing) {
-    Rig rig;
-    rig.window->load();
-    rig.window->close();
-    EXPECT_EQ(rig.port.writes().size(), kStartUp);
-    expectEnded(rig, 0);
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.window->load();
+            rig.window->close();
+        },
+        ::testing::ExitedWithCode(0), "ended 0 visible=[01] total=292 writes:\n");
 }
 
 TEST(WindowEnding, QuitSignalDuringAStepActsAsSlutaWithStatus130) {
-    Rig rig;
-    rig.window->load();
-    rig.when(holding(10), [] { app::raiseQuitSignal(SIGINT); });
-    rig.click("PlayOn");
-    EXPECT_EQ(rig.writesFrom(holding(10)), kKeyOffs);
-    expectEnded(rig, 128 + SIGINT);
-    EXPECT_EQ(app::pendingQuitSignal(), 0);
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.window->load();
+            rig.report_from = holding(10);
+            rig.when(holding(10), [] { app::raiseQuitSignal(SIGINT); });
+            rig.click("PlayOn");
+        },
+        ::testing::ExitedWithCode(128 + SIGINT), endedAfterKeyOffs(128 + SIGINT));
 }
 
 TEST(WindowEnding, QuitSignalWhenIdleWakesTheEventLoop) {
-    Rig rig;
-    rig.window->load();
-    app::raiseQuitSignal(SIGTERM);
-    EXPECT_TRUE(QTest::qWaitFor([&rig] { return rig.window->ended(); }, 5000));
-    EXPECT_EQ(rig.writesFrom(kStartUp), kKeyOffs);
-    expectEnded(rig, 128 + SIGTERM);
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.window->load();
+            app::raiseQuitSignal(SIGTERM);
+            QTest::qWait(5000);
+        },
+        ::testing::ExitedWithCode(128 + SIGTERM), endedAfterKeyOffs(128 + SIGTERM));
 }
 
 // ---- Run-time errors ----
 
 TEST(WindowFaults, MissingPortLibraryIsReportedAndEndsWithStatus1) {
-    Rig rig;
-    rig.port.on_access = [] { throw common::RunError(common::RunError::Kind::PortLibraryMissing); };
-    rig.window->load();
-    EXPECT_EQ(rig.faults, std::vector<std::string>{"File not found: inpout32.dll"});
-    EXPECT_TRUE(rig.window->ended());
-    EXPECT_EQ(rig.ends, std::vector<int>{1});
-    EXPECT_TRUE(rig.port.accesses().empty());
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.report_from = 0;
+            rig.port.on_access = [] {
+                throw common::RunError(common::RunError::Kind::PortLibraryMissing);
+            };
+            rig.window->load();
+        },
+        ::testing::ExitedWithCode(1),
+        "fault: File not found: inpout32.dll\nended 1 visible=1 total=0 writes:\n");
 }
 
 TEST(WindowFaults, FaultInANestedPlaybackEndsWithStatus1AndLeavesTheChipAsItWas) {
-    Rig rig;
-    rig.window->load();
     // Given an overflow right after the nested playback's first write (inside Qt's frames),
-    const std::size_t fault_at = holding(5) + 1;
-    rig.clickWhen(holding(5), "PlayOn");
-    rig.port.on_access = [&rig, fault_at] {
-        if (rig.port.writes().size() == fault_at)
-            throw common::RunError(common::RunError::Kind::Overflow);
-    };
-    rig.click("PlayOn");
     // then the fault is named, no voice is keyed off and neither playback writes again.
-    EXPECT_EQ(rig.faults, std::vector<std::string>{"Overflow"});
-    EXPECT_EQ(rig.ends, std::vector<int>{1});
-    EXPECT_EQ(rig.port.writes().size(), fault_at);
+    const std::size_t fault_at = holding(5) + 1;
+    EXPECT_EXIT(
+        {
+            Rig rig;
+            rig.window->load();
+            rig.report_from = fault_at;
+            rig.clickWhen(holding(5), "PlayOn");
+            rig.port.on_access = [&] {
+                if (rig.port.writes().size() == fault_at)
+                    throw common::RunError(common::RunError::Kind::Overflow);
+            };
+            rig.click("PlayOn");
+        },
+        ::testing::ExitedWithCode(1),
+        "fault: Overflow\nended 1 visible=1 total=" + std::to_string(fault_at) + " writes:\n");
 }
 
 }  // namespace
@@ -348,6 +420,8 @@ TEST(WindowFaults, FaultInANestedPlaybackEndsWithStatus1AndLeavesTheChipAsItWas)
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
+    // A child re-runs the binary from the start, so it has its own QApplication.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

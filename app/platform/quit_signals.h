@@ -10,7 +10,9 @@ void installQuitSignals();
 int pendingQuitSignal();
 // Becomes readable when a quit signal arrives, so a blocked front end wakes up.
 int quitSignalFd();
-// For tests: as if the signal had arrived.
+// Empties the wake-up pipe without forgetting the signal, so a notifier on it goes quiet.
+void drainQuitSignalFd();
+// As if the signal had arrived; a front end acts on it at its next pass.
 void raiseQuitSignal(int signal_number);
 void clearQuitSignal();
 

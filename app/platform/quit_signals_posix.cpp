@@ -49,11 +49,15 @@ void raiseQuitSignal(int signal_number) {
     onQuitSignal(signal_number);
 }
 
-void clearQuitSignal() {
-    g_signal = 0;
+void drainQuitSignalFd() {
     char drain[64];
     while (g_pipe[0] >= 0 && read(g_pipe[0], drain, sizeof drain) > 0) {
     }
+}
+
+void clearQuitSignal() {
+    g_signal = 0;
+    drainQuitSignalFd();
 }
 
 }  // namespace app

@@ -83,7 +83,7 @@ void RenderFrontEnd::writeOut(std::int64_t end_frame) {
 void RenderFrontEnd::render() {
     began_ = std::chrono::steady_clock::now();
     const int rate_hz = stream_.rateHz();
-    vesk_.player.setObserver(this);
+    vesk_.setStepObserver(this);
     vesk_.Form_Load();
 
     start_frame_ = std::llround(kRenderSettleSeconds * rate_hz);

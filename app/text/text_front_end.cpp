@@ -1,15 +1,12 @@
 // Commands arrive as lines; they are read during waits too, so "sluta" works mid-note.
 #include "app/text/text_front_end.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
+#include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
 #include "common/run_error.h"
 #include "song/note_name.h"
@@ -35,12 +32,12 @@ TextFrontEnd::TextFrontEnd(fm::PortIo& port, playback::Clock& clock, int input_f
                            std::FILE* out, std::function<void(int)> end,
                            std::function<void(const std::string&)> fatal)
     : vesk_(*this, port, clock, *this),
-      input_fd_(input_fd),
+      input_(input_fd),
       out_(out),
       end_(std::move(end)),
       fatal_(std::move(fatal)),
-      progress_on_tty_(isatty(fileno(out)) != 0) {
-    vesk_.player.setObserver(this);
+      progress_on_tty_(isTerminal(out)) {
+    vesk_.setStepObserver(this);
 }
 
 TextFrontEnd::~TextFrontEnd() = default;
@@ -61,7 +58,7 @@ void TextFrontEnd::run() {
     runHandler([this] { vesk_.Form_Load(); });
     for (;;) {
         // Idle: nothing plays, so end of input closes the window at once.
-        if (input_closed_ && pending_.empty()) end(exit_status_);
+        if (input_.ended() && pending_.empty()) end(exit_status_);
         processEvents(-1);
     }
 }
@@ -99,7 +96,7 @@ void TextFrontEnd::processEvents(double max_block_s) {
             dispatch(line);
             continue;
         }
-        if (input_closed_ && !pending_.empty()) {  // a last line without its newline
+        if (input_.ended() && !pending_.empty()) {  // a last line without its newline
             std::string line;
             line.swap(pending_);
             dispatch(line);
@@ -107,35 +104,20 @@ void TextFrontEnd::processEvents(double max_block_s) {
         }
         break;
     }
-    if (input_closed_ && !vesk_.playing() && max_block_s < 0) return;
+    if (input_.ended() && !vesk_.playing() && max_block_s < 0) return;
     block(max_block_s);
     readInput();
 }
 
-void TextFrontEnd::block(double max_block_s) {
-    pollfd fds[2] = {{quitSignalFd(), POLLIN, 0}, {input_fd_, POLLIN, 0}};
-    const nfds_t count = input_closed_ ? 1 : 2;
-    const int timeout_ms =
-        max_block_s < 0 ? -1 : static_cast<int>(std::ceil(std::max(0.0, max_block_s) * 1000.0));
-    poll(fds, count, timeout_ms);
-}
+void TextFrontEnd::block(double max_block_s) { input_.block(max_block_s); }
 
 void TextFrontEnd::readInput() {
-    if (input_closed_) return;
-    pollfd fd{input_fd_, POLLIN, 0};
-    if (poll(&fd, 1, 0) <= 0) return;
-    char buffer[4096];
-    const ssize_t got = read(input_fd_, buffer, sizeof buffer);
-    if (got > 0) {
-        pending_.append(buffer, static_cast<std::size_t>(got));
-        // No command is this long; drop a runaway line rather than grow without bound.
-        if (pending_.size() > kMaxLine && pending_.find('\n') == std::string::npos) {
-            pending_.clear();
-            std::fprintf(out_, "vesk: input line too long; ignored.\n");
-        }
-    } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-        // End of input is the window being closed; a playback under way runs on to its end.
-        input_closed_ = true;
+    // End of input is the window being closed; a playback under way runs on to its end.
+    if (input_.readReady(pending_) != InputWait::Read::Data) return;
+    // No command is this long; drop a runaway line rather than grow without bound.
+    if (pending_.size() > kMaxLine && pending_.find('\n') == std::string::npos) {
+        pending_.clear();
+        std::fprintf(out_, "vesk: input line too long; ignored.\n");
     }
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "app/platform/input_wait.h"
 #include "app/vesk.h"
 #include "app/window_platform.h"
 #include "playback/player.h"
@@ -52,12 +53,11 @@ private:
     void runHandler(Handler handler);
 
     Vesk vesk_;
-    int input_fd_;
+    InputWait input_;
     std::FILE* out_;
     std::function<void(int)> end_;
     std::function<void(const std::string&)> fatal_;
     std::string pending_;
-    bool input_closed_ = false;
     int exit_status_ = 0;
     bool progress_on_tty_ = false;
     bool progress_open_ = false;

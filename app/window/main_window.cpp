@@ -1,8 +1,6 @@
 // Qt drives the window object; every way into our code from Qt passes one handler boundary.
 #include "app/window/main_window.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
@@ -37,11 +35,6 @@ constexpr int kButtonHeight = 33;
 
 constexpr int kIconSize = 32;
 
-// Thrown once the program has ended but the end hook came back (it only does in tests). It
-// unwinds our own frames down to the nearest handler boundary, which swallows it before Qt
-// could see it; the frames of ours below Qt rethrow it as soon as Qt returns to them.
-struct ProgramEnded {};
-
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, int top) {
     auto* button = new QPushButton(QString::fromLatin1(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
@@ -54,30 +47,10 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
 
 }  // namespace
 
-// Passes accesses on until the program has ended; after that, none reaches the chip.
-class MainWindow::EndGate final : public fm::PortIo {
-public:
-    EndGate(fm::PortIo& next, const MainWindow& window) : next_(next), window_(window) {}
-
-    void out(std::uint16_t port, std::int16_t value) override {
-        window_.throwIfEnded();
-        next_.out(port, value);
-    }
-    std::uint8_t in(std::uint16_t port) override {
-        window_.throwIfEnded();
-        return next_.in(port);
-    }
-
-private:
-    fm::PortIo& next_;
-    const MainWindow& window_;
-};
-
 MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hooks, QWidget* parent)
     : QWidget(parent),
       hooks_(std::move(hooks)),
-      gate_(std::make_unique<EndGate>(port, *this)),
-      vesk_(*this, *gate_, clock, *this) {
+      vesk_(*this, port, clock, *this) {
     setWindowTitle(QStringLiteral("B"));
     setWindowIcon(QIcon(QPixmap::fromImage(iconImage())));
     setFixedSize(kClientWidth, kClientHeight);
@@ -114,21 +87,13 @@ void MainWindow::load() {
 
 template <typename Handler>
 void MainWindow::guarded(Handler handler) {
-    if (ended_) return;
+    // A run-time error never crosses a Qt frame: it is reported here and the program ends.
     try {
-        try {
-            handler();
-        } catch (const common::RunError& e) {
-            fail(e.what());
-        } catch (const ProgramEnded&) {
-            throw;
-        } catch (const std::exception& e) {
-            fail(e.what());
-        } catch (...) {
-            fail("unknown fault");
-        }
-    } catch (const ProgramEnded&) {
-        // Parked: ended_ records it, and nothing of ours runs on below the Qt frames.
+        handler();
+    } catch (const std::exception& e) {
+        fail(e.what());
+    } catch (...) {
+        fail("unknown fault");
     }
 }
 
@@ -139,17 +104,9 @@ void MainWindow::fail(const std::string& fault) {
 }
 
 void MainWindow::end(int status) {
-    if (!ended_) {
-        ended_ = true;
-        end_status_ = status;
-        if (quit_notifier_ != nullptr) quit_notifier_->setEnabled(false);
-        if (hooks_.end_program) hooks_.end_program(status);
-    }
-    throw ProgramEnded{};
-}
-
-void MainWindow::throwIfEnded() const {
-    if (ended_) throw ProgramEnded{};
+    if (quit_notifier_ != nullptr) quit_notifier_->setEnabled(false);
+    hooks_.end_program(status);
+    std::abort();  // unreachable: ending the program never returns
 }
 
 void MainWindow::showWindow() {
@@ -166,11 +123,9 @@ void MainWindow::unloadWindow() {
 void MainWindow::endProgram() { end(exit_status_); }
 
 void MainWindow::processEvents(double max_block_s) {
-    throwIfEnded();
     actOnQuitSignal();
-    const double block_s = std::min(max_block_s, hooks_.real_block_limit_s);
     // Rounded down: the pump may wake early, never late.
-    const auto block_ms = static_cast<int>(std::floor(block_s * 1000.0));
+    const auto block_ms = static_cast<int>(std::floor(max_block_s * 1000.0));
     if (block_ms <= 0) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     } else {
@@ -182,8 +137,6 @@ void MainWindow::processEvents(double max_block_s) {
         deadline.start(block_ms);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
-    // A handler run in there may have ended the program; unwind our frames down to the button.
-    throwIfEnded();
     actOnQuitSignal();
 }
 
@@ -200,14 +153,12 @@ void MainWindow::actOnQuitSignal() {
 void MainWindow::onQuitSignalReadable() {
     // Drain first, then look: a signal that comes after the drain writes the pipe again, so
     // the notifier cannot go quiet on it, nor fire forever on a stale byte.
-    char drain[64];
-    while (read(quitSignalFd(), drain, sizeof drain) > 0) {
-    }
+    drainQuitSignalFd();
     guarded([this] { actOnQuitSignal(); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (failing_ && !ended_) {
+    if (failing_) {
         event->ignore();  // the fault's message is up; its end comes next
         return;
     }

@@ -17,16 +17,12 @@ class QSocketNotifier;
 
 namespace app {
 
-// How the window leaves the program. The production hooks never return: they end the process.
-// Hooks that do return (tests) leave the window to unwind its own frames and then fall silent.
+// How the window leaves the program.
 struct WindowHooks {
-    // Ends the process with this exit status.
+    // Finishes the outputs and ends the process with this exit status. Never returns.
     std::function<void(int status)> end_program;
     // Shows a fatal run-time error naming the fault ("Overflow"); the program then ends with 1.
     std::function<void(const std::string& fault)> report_fatal;
-    // The longest the pump really blocks in one pass. Tests on a fake clock set 0: their time
-    // moves on by itself, so there is nothing to wait for.
-    double real_block_limit_s = playback::kPumpSliceSeconds;
 };
 
 class MainWindow final : public QWidget, public WindowPlatform, public playback::EventPump {
@@ -41,10 +37,6 @@ public:
     void load();
 
     Vesk& vesk() { return vesk_; }
-    // Whether the program has ended, and how. Only a test ever sees these: production ends the
-    // process instead.
-    bool ended() const { return ended_; }
-    int endStatus() const { return end_status_; }
 
     // The 32 x 32, 16-colour picture of a loudspeaker sending out a wave.
     static QImage iconImage();
@@ -61,28 +53,21 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    class EndGate;
-
     template <typename Handler>
     void guarded(Handler handler);
     [[noreturn]] void end(int status);
     [[noreturn]] void fail(const std::string& fault);
-    void throwIfEnded() const;
     void actOnQuitSignal();
     void onQuitSignalReadable();
 
     WindowHooks hooks_;
-    std::unique_ptr<EndGate> gate_;
     Vesk vesk_;
     QPushButton* play_on_ = nullptr;
     QPushButton* exit_me_ = nullptr;
     QSocketNotifier* quit_notifier_ = nullptr;
 
-    int handler_depth_ = 0;  // our handlers on the stack, each entered from Qt
-    int exit_status_ = 0;    // what "Sluta" ends with: 0, or 128 + a quit signal
-    bool failing_ = false;   // a run-time error is being reported
-    bool ended_ = false;
-    int end_status_ = -1;
+    int exit_status_ = 0;   // what "Sluta" ends with: 0, or 128 + a quit signal
+    bool failing_ = false;  // a run-time error is being reported
 };
 
 }  // namespace app
