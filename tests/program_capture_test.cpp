@@ -140,6 +140,29 @@ TEST_P(ProgramCapture, SlutaFinishesTheCaptureRunningToTheMomentOfExit) {
     EXPECT_LT(writes.back().at_s - start_s, 3 * 0.908);
 }
 
+TEST_P(ProgramCapture, TurningTheClockBackAnHourPutsNoDayLongWaitInTheFile) {
+    // Given a capture with no emulated chip, when daylight saving time ends during step 3 (the
+    // time of day jumps back an hour) and "Sluta" comes a little later,
+    app::Program program(textOptions(), [this] { return clock_.elapsed(); });
+    fakes::FakeTimeFrontEnd front_end(program.port(), clock_, fds_[0], out_,
+                                      [&program](int status) { program.finish(status); });
+    type("start\n");
+    int passes = 0;
+    front_end.on_block = [&] {
+        ++passes;
+        if (passes == 400) clock_.set(static_cast<float>(clock_.now() - 3600.0));
+        if (passes == 800) front_end.vesk().ExitMe_Click();
+    };
+    EXPECT_EQ(front_end.runToEnd(), 0);
+    // then the file lasts the few seconds that passed, not a day.
+    const readers::Bytes bytes = readers::readFile(capturePath());
+    const double length_s = std::string(GetParam()) == "vgm"
+                                ? readers::readVgm(bytes).total_samples / 44100.0
+                                : readers::readDro(bytes).length_ms / 1000.0;
+    EXPECT_GT(length_s, 3.0);
+    EXPECT_LT(length_s, 10.0);
+}
+
 TEST_P(ProgramCapture, EndOfInputFinishesTheCaptureAfterTheWholeTune) {
     app::Program program(textOptions(), [this] { return clock_.elapsed(); });
     type("start\n");
