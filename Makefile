@@ -2,7 +2,8 @@
 JOBS ?= 2
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build run test test-release test-asan test-tsan bench install clean
+.PHONY: all deps build run test test-release test-asan test-tsan windows test-windows bench install \
+	clean
 
 all: build
 
@@ -18,7 +19,7 @@ build: deps build/release/CMakeCache.txt
 run: build
 	./build/release/app/vesk $(ARGS)
 
-test: test-release test-asan test-tsan
+test: test-release test-asan test-tsan test-windows
 
 test-release: build
 	ctest --preset release $(CTEST_FLAGS)
@@ -33,6 +34,14 @@ test-tsan: deps
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan $(CTEST_FLAGS)
 
+# The 32-bit Windows cross build; its tests run under Wine.
+windows: deps
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+
+test-windows: windows
+	ctest --preset windows $(CTEST_FLAGS)
+
 bench: build
 	./build/release/bench/sound_bench
 	./bench/live_cpu.sh ./build/release/app/vesk
@@ -41,4 +50,5 @@ install: build
 	cmake --install build/release
 
 clean:
+	./scripts/wine-run.sh --stop
 	rm -rf build

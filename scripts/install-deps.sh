@@ -8,6 +8,11 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libadplug-dev libsdl2-dev libsndfile1-dev libsoxr-dev
     adplay python3 time
+    # The 32-bit Windows build: the posix thread model, since the win32 one has no std::thread or
+    # std::mutex in GCC 12. Its tests run under Wine's 32-bit loader; Xvfb and xdotool drive the
+    # Windows window headless.
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+    wine wine32:i386 xvfb xdotool
 )
 
 missing=()
@@ -22,5 +27,9 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+# wine32 is an i386 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"
