@@ -2,7 +2,7 @@
 JOBS ?= 2
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build run test test-release test-asan test-tsan bench install clean
+.PHONY: all deps build run test test-release test-asan test-tsan bench install package clean
 
 all: build
 
@@ -39,6 +39,10 @@ bench: build
 
 install: build
 	cmake --install build/release
+
+# The Debian package, build/release/vesk_<version>_<arch>.deb.
+package: build
+	cmake --build --preset release --target package
 
 clean:
 	rm -rf build

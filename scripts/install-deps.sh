@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libadplug-dev libsdl2-dev libsndfile1-dev libsoxr-dev
     adplay python3 time
-    desktop-file-utils appstream man-db
+    desktop-file-utils appstream man-db dpkg-dev
 )
 
 missing=()
