@@ -3,7 +3,7 @@ JOBS ?= 2
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
 .PHONY: all deps build run test test-release test-asan test-tsan windows test-windows bench install \
-	clean
+	package clean
 
 all: build
 
@@ -48,6 +48,10 @@ bench: build
 
 install: build
 	cmake --install build/release
+
+# The Debian package, build/release/vesk_<version>_<arch>.deb.
+package: build
+	cmake --build --preset release --target package
 
 clean:
 	./scripts/wine-run.sh --stop

@@ -13,6 +13,7 @@ packages=(
     # Windows window headless.
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
     wine wine32:i386 xvfb xdotool
+    desktop-file-utils appstream man-db dpkg-dev
 )
 
 missing=()

@@ -5,14 +5,12 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <numbers>
 
 #include "app/program.h"
 #include "app/platform/quit_signals.h"
@@ -33,7 +31,6 @@ constexpr int kExitMeTop = 120;
 constexpr int kButtonWidth = 89;
 constexpr int kButtonHeight = 33;
 
-constexpr int kIconSize = 32;
 
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, int top) {
     auto* button = new QPushButton(QString::fromLatin1(caption), parent);
@@ -52,7 +49,8 @@ MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hoo
       hooks_(std::move(hooks)),
       vesk_(*this, port, clock, *this) {
     setWindowTitle(QStringLiteral("B"));
-    setWindowIcon(QIcon(QPixmap::fromImage(iconImage())));
+    // The installed icon itself (data/icons), built in as a resource.
+    setWindowIcon(QIcon(QStringLiteral(":/icons/vesk-32.png")));
     setFixedSize(kClientWidth, kClientHeight);
 
     play_on_ = makeButton(this, "PlayOn", "Start", kPlayOnTop);
@@ -170,67 +168,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-QImage MainWindow::iconImage() {
-    // The 16 colours of a VGA palette; black is the transparent key, dark grey draws outlines.
-    enum class Colour {
-        kClear,
-        kMaroon,
-        kGreen,
-        kOlive,
-        kNavy,
-        kPurple,
-        kTeal,
-        kSilver,
-        kGrey,
-        kRed,
-        kLime,
-        kYellow,
-        kBlue,
-        kFuchsia,
-        kAqua,
-        kWhite
-    };
-    QImage image(kIconSize, kIconSize, QImage::Format_Indexed8);
-    image.setColorTable({qRgba(0, 0, 0, 0), qRgb(128, 0, 0), qRgb(0, 128, 0), qRgb(128, 128, 0),
-                         qRgb(0, 0, 128), qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
-                         qRgb(128, 128, 128), qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(255, 255, 0),
-                         qRgb(0, 0, 255), qRgb(255, 0, 255), qRgb(0, 255, 255),
-                         qRgb(255, 255, 255)});
-    image.fill(static_cast<uint>(Colour::kClear));
-    auto plot = [&image](int x, int y, Colour colour) {
-        if (x >= 0 && x < kIconSize && y >= 0 && y < kIconSize)
-            image.setPixel(x, y, static_cast<uint>(colour));
-    };
-
-    // The magnet: a box on the left, rows 12 to 19.
-    for (int x = 2; x <= 8; ++x)
-        for (int y = 12; y <= 19; ++y)
-            plot(x, y, x == 2 || x == 8 || y == 12 || y == 19 ? Colour::kGrey : Colour::kSilver);
-    // The cone widens from the magnet (half-height 4) to its rim (half-height 11).
-    for (int x = 9; x <= 15; ++x) {
-        const int half = 4 + (x - 9) * 7 / 6;
-        for (int y = 16 - half; y < 16 + half; ++y) {
-            const bool edge = y == 16 - half || y == 15 + half || x == 15;
-            plot(x, y, edge ? Colour::kGrey : Colour::kBlue);
-        }
-    }
-    // The wave: a sine whose pitch rises as it travels, two pixels thick.
-    int last_y = 16;
-    for (int x = 18; x <= 30; ++x) {
-        const double t = (x - 18) / 12.0;
-        const double phase = 2.0 * std::numbers::pi * (1.2 * t + 0.8 * t * t);
-        const int y = 16 - static_cast<int>(std::lround(7.0 * std::sin(phase)));
-        for (int yy = std::min(last_y, y); yy <= std::max(last_y, y); ++yy) {
-            plot(x, yy, Colour::kRed);
-            plot(x, yy + 1, Colour::kRed);
-        }
-        last_y = y;
-    }
-    return image;
-}
-
 void runWindow(Program& program, int& argc, char** argv) {
     QApplication application(argc, argv);
+    // Names the menu entry, so a Wayland shell shows its icon for this window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.vesk"));
     RealClock clock;
     WindowHooks hooks;
     hooks.end_program = [&program](int status) { program.exit(status); };

@@ -1,7 +1,6 @@
 // The Qt window: two buttons around the window object, the event pump and the ways out.
 #pragma once
 
-#include <QImage>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -37,9 +36,6 @@ public:
     void load();
 
     Vesk& vesk() { return vesk_; }
-
-    // The 32 x 32, 16-colour picture of a loudspeaker sending out a wave.
-    static QImage iconImage();
 
     // WindowPlatform
     void showWindow() override;
