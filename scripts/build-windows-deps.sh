@@ -222,7 +222,7 @@ cmake_build libsndfile -DENABLE_EXTERNAL_LIBS=OFF -DENABLE_MPEG=OFF -DBUILD_PROG
     -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF
 step_done "libsndfile built"
 
-say "building libsdl2 $(version_of libsdl2) (the longest, about a minute and a half)"
+say "building libsdl2 $(version_of libsdl2), the longest"
 # SDL's video part stays: SDL2 does not link without it.
 cmake_build libsdl2 -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF
 step_done "libsdl2 built"
