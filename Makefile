@@ -2,8 +2,8 @@
 JOBS ?= 2
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build run test test-release test-asan test-tsan windows test-windows bench install \
-	package clean
+.PHONY: all deps build run test test-release test-asan test-tsan windows windows-deps test-windows \
+	bench install package clean
 
 all: build
 
@@ -34,10 +34,15 @@ test-tsan: deps
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan $(CTEST_FLAGS)
 
-# The 32-bit Windows cross build; its tests run under Wine.
+# The 32-bit Windows cross build; its tests run under Wine. Its sound libraries are built from
+# Debian's source packages on first use (a few minutes) and cached outside the clone.
 windows: deps
-	cmake --preset windows
+	deps_prefix=$$(./scripts/build-windows-deps.sh) && \
+		cmake --preset windows -DVESK_WINDOWS_DEPS="$$deps_prefix"
 	cmake --build --preset windows -j $(JOBS)
+
+windows-deps: deps
+	./scripts/build-windows-deps.sh
 
 test-windows: windows
 	ctest --preset windows $(CTEST_FLAGS)

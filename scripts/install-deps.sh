@@ -13,7 +13,11 @@ packages=(
     # Windows window headless.
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
     wine wine32:i386 xvfb xdotool
-    desktop-file-utils appstream man-db dpkg-dev
+    # The menu entry, metadata and man page checks, and the Debian package.
+    desktop-file-utils appstream man-db
+    # The Windows build's sound libraries, built from Debian's source packages (scripts/build-windows-deps.sh):
+    # dpkg-source unpacks them, and AdPlug and libbinio need their build files made afresh.
+    dpkg-dev xz-utils autoconf automake libtool
 )
 
 missing=()
