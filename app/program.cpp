@@ -9,11 +9,14 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/platform/serial_link.h"
 #include "fm/ports/capture_port.h"
 #ifdef _WIN32
 #include "fm/ports/inpout32_port.h"
 #endif
+
 #include "fm/ports/none_port.h"
+#include "fm/ports/serial_port.h"
 #include "fm/ports/trace_port.h"
 
 namespace app {
@@ -33,6 +36,15 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
 #else
             throw std::runtime_error("--chip inpout32 is only available on Windows");
 #endif
+        case Chip::Serial: {
+            auto link = openSerialLink(options_.serial_device, options_.baud,
+                                       fm::serialSettleMs(options_.serial_protocol));
+            auto serial = std::make_unique<fm::SerialPort>(std::move(link), options_.serial_protocol);
+            // A real chip keeps sounding after the program has gone: whatever ends the program,
+            // a voice left keyed on is keyed off.
+            atExit([port = serial.get()] { port->keyOffSounding(); });
+            return serial;
+        }
         case Chip::Emulated: break;
     }
     if (!options_.render.empty()) {
