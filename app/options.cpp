@@ -23,6 +23,9 @@ constexpr std::array kChips = {
     ChipEntry{"emulated", Chip::Emulated},
     ChipEntry{"none", Chip::None},
     ChipEntry{"serial", Chip::Serial},
+#ifdef __linux__
+    ChipEntry{"ports", Chip::Ports},
+#endif
 };
 // Below 8 kHz the tune's upper harmonics fold over; above 192 kHz no sound card goes.
 constexpr int kMinRateHz = 8000;
@@ -112,6 +115,9 @@ std::string usageText() {
            "                      (/dev/ttyUSB0, /dev/ttyACM0, COM3); PROTOCOL is\n"
            "                      " + fm::serialProtocolNames() + " (default " +
            fm::serialProtocolName(fm::kDefaultSerialProtocol) + ")\n"
+#ifdef __linux__
+           "                      ports: a real card at 0x388 through ioperm (root)\n"
+#endif
 #ifdef _WIN32
            "                      inpout32: a real card through inpout32.dll\n"
 #endif

@@ -16,6 +16,7 @@ enum class Chip {
     None,      // nowhere; status reads answer as an idle OPL2
     Inpout32,  // a real card through inpout32.dll (Windows)
     Serial,    // a serial OPL board: --chip serial:DEVICE[:PROTOCOL]
+    Ports,     // a real card through the x86 port instructions (Linux)
 };
 
 #ifdef _WIN32

@@ -1,4 +1,4 @@
-// The command line's real-chip options: --chip serial:DEVICE[:PROTOCOL] and --baud.
+// The command line's real-chip options: --chip serial:DEVICE[:PROTOCOL], --baud, --chip ports.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -65,5 +65,12 @@ TEST(ChipOptions, BaudIsAWholePositiveRateForASerialChipOnly) {
     EXPECT_EQ(parsed.action, Action::UsageError);
     EXPECT_EQ(parsed.error, "--baud needs --chip serial:DEVICE");
 }
+
+#ifdef __linux__
+TEST(ChipOptions, PortsIsARealCardThroughTheMachinesPorts) {
+    EXPECT_EQ(parse({"--chip", "ports"}).options.chip, app::Chip::Ports);
+    EXPECT_EQ(parse({"--chip", "ports", "--render", "a.wav"}).action, Action::UsageError);
+}
+#endif
 
 }  // namespace
