@@ -15,7 +15,9 @@ namespace fm {
 // The board's firmware writes the chip and paces it, so the host sends register writes only:
 // no status reads and no delays.
 enum class SerialProtocol {
-    Arduino,    // register, value: the OPL2 Audio Board's serial pass-through sketch
+    // register, value: the OPL2 Audio Board's serial pass-through sketch. Its sketches take
+    // register 0xFF <- 0xA5 as a reset; no OPL2 register lives at 0xFF, and none is written.
+    Arduino,
     Nuke,       // Nuke.YKT's 3-byte framing, also spoken by OPL3 Duo pass-through sketches
     RetroWave,  // the RetroWave OPL3 Express: SPI-bridge commands in 7-bit frames
 };
