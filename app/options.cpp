@@ -1,6 +1,7 @@
 // Command-line parsing: long options, each value either "--opt VALUE" or "--opt=VALUE".
 #include "app/options.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
@@ -21,6 +22,10 @@ constexpr std::array kChips = {
 #endif
     ChipEntry{"emulated", Chip::Emulated},
     ChipEntry{"none", Chip::None},
+    ChipEntry{"serial", Chip::Serial},
+#ifdef __linux__
+    ChipEntry{"ports", Chip::Ports},
+#endif
 };
 // Below 8 kHz the tune's upper harmonics fold over; above 192 kHz no sound card goes.
 constexpr int kMinRateHz = 8000;
@@ -36,6 +41,51 @@ std::optional<int> rateFrom(std::string_view text) {
     }
     if (rate_hz < kMinRateHz || rate_hz > kMaxRateHz) return std::nullopt;
     return rate_hz;
+}
+
+// Beyond what any serial driver offers.
+constexpr int kMaxBaud = 4000000;
+
+std::optional<int> baudFrom(std::string_view text) {
+    if (text.empty() || text.size() > 7) return std::nullopt;
+    int baud = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        baud = baud * 10 + (c - '0');
+    }
+    if (baud < 1 || baud > kMaxBaud) return std::nullopt;
+    return baud;
+}
+
+// "serial:DEVICE[:PROTOCOL]" into the options; the usage error, or "" if it parsed. A device
+// path may hold colons itself (/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0), so a
+// last field is taken as the protocol only if it is a word: a letter, then letters or digits.
+std::string parseSerialChip(std::string_view spec, Options& options) {
+    constexpr std::string_view kForm = "serial:DEVICE[:PROTOCOL]";
+    options.serial_protocol = fm::kDefaultSerialProtocol;
+    std::string_view device = spec.substr(spec.find(':') + 1);
+    if (spec.find(':') == std::string_view::npos || device.empty())
+        return "--chip serial needs a device: " + std::string(kForm);
+    if (const auto colon = device.rfind(':'); colon != std::string_view::npos) {
+        const std::string_view last = device.substr(colon + 1);
+        auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+        const bool word = !last.empty() && letter(last.front()) &&
+                          std::all_of(last.begin(), last.end(), [&letter](char c) {
+                              return letter(c) || (c >= '0' && c <= '9');
+                          });
+        if (word) {
+            const auto protocol = fm::serialProtocolNamed(last);
+            if (!protocol)
+                return "unknown serial protocol '" + std::string(last) + "' (" +
+                       fm::serialProtocolNames() + ")";
+            options.serial_protocol = *protocol;
+            device = device.substr(0, colon);
+            if (device.empty()) return "--chip serial needs a device: " + std::string(kForm);
+        }
+    }
+    options.chip = Chip::Serial;
+    options.serial_device = std::string(device);
+    return {};
 }
 
 }  // namespace
@@ -61,9 +111,18 @@ std::string usageText() {
            "  --chip NAME         where register writes go (default " + chipName(kDefaultChip) + "):\n"
            "                      emulated: an emulated OPL2 played through the sound card\n"
            "                      none: nowhere; status reads answer as an idle OPL2\n"
+           "                      serial:DEVICE[:PROTOCOL]: a serial OPL board on DEVICE\n"
+           "                      (/dev/ttyUSB0, /dev/ttyACM0, COM3); PROTOCOL is\n"
+           "                      " + fm::serialProtocolNames() + " (default " +
+           fm::serialProtocolName(fm::kDefaultSerialProtocol) + ")\n"
+#ifdef __linux__
+           "                      ports: a real card at 0x388 through ioperm (root)\n"
+#endif
 #ifdef _WIN32
            "                      inpout32: a real card through inpout32.dll\n"
 #endif
+           "  --baud RATE         the serial board's rate (default " +
+           std::to_string(fm::kDefaultSerialBaud) + ")\n"
            "  --emulator NAME     the emulated chip's core: nuked (default), mame or dosbox\n"
            "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
            "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
@@ -80,6 +139,7 @@ std::string versionText() { return std::string("vesk ") + VESK_VERSION + "\n"; }
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     ParsedCommandLine parsed;
+    bool baud_given = false;
     auto fail = [&parsed](std::string message) {
         parsed.action = ParsedCommandLine::Action::UsageError;
         parsed.error = std::move(message);
@@ -104,7 +164,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         };
         const bool takes_value = name == "--chip" || name == "--port-trace" ||
                                  name == "--emulator" || name == "--render" || name == "--rate" ||
-                                 name == "--capture";
+                                 name == "--capture" || name == "--baud";
         if (!takes_value && has_value) return fail(std::string(name) + " takes no value");
         if (takes_value && !takeValue()) return fail(std::string(name) + " needs a value");
 
@@ -116,6 +176,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             return parsed;
         } else if (name == "--text") {
             parsed.options.text = true;
+        } else if (name == "--chip" && (value == "serial" || value.starts_with("serial:"))) {
+            if (std::string error = parseSerialChip(value, parsed.options); !error.empty())
+                return fail(error);
         } else if (name == "--chip") {
             const std::optional<Chip> chip = chipNamed(value);
             if (!chip) return fail("unknown chip '" + value + "'");
@@ -138,6 +201,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             if (!fm::captureFormatFor(value))
                 return fail("--capture takes a .vgm or .dro file, not '" + value + "'");
             parsed.options.capture = value;
+        } else if (name == "--baud") {
+            const std::optional<int> baud = baudFrom(value);
+            if (!baud)
+                return fail("--baud takes a whole number of bits per second, not '" + value +
+                            "'");
+            parsed.options.baud = *baud;
+            baud_given = true;
         } else if (name == "--port-trace") {
             if (value.empty()) return fail("--port-trace needs a file name");
             parsed.options.port_trace = value;
@@ -147,6 +217,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     }
     if (!parsed.options.render.empty() && parsed.options.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
+    if (baud_given && parsed.options.chip != Chip::Serial)
+        return fail("--baud needs --chip serial:DEVICE");
     return parsed;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "fm/ports/serial_protocol.h"
 #include "sound/opl_emulator.h"
 
 namespace app {
@@ -14,6 +15,8 @@ enum class Chip {
     Emulated,  // an emulated OPL2, heard through the sound card or rendered
     None,      // nowhere; status reads answer as an idle OPL2
     Inpout32,  // a real card through inpout32.dll (Windows)
+    Serial,    // a serial OPL board: --chip serial:DEVICE[:PROTOCOL]
+    Ports,     // a real card through the x86 port instructions (Linux)
 };
 
 #ifdef _WIN32
@@ -33,6 +36,9 @@ struct Options {
     std::string render;             // render the tune to this WAV file instead of playing it
     std::string capture;            // record register writes to this .vgm or .dro file
     std::string port_trace;         // record every port access here
+    std::string serial_device;      // with Chip::Serial: /dev/ttyUSB0, COM3, ...
+    fm::SerialProtocol serial_protocol = fm::kDefaultSerialProtocol;
+    int baud = fm::kDefaultSerialBaud;  // with Chip::Serial
 };
 
 // What the command line asks for: run, print something and stop, or a usage error.

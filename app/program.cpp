@@ -9,11 +9,17 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/platform/serial_link.h"
 #include "fm/ports/capture_port.h"
+#include "fm/ports/direct_port.h"
 #ifdef _WIN32
 #include "fm/ports/inpout32_port.h"
 #endif
+#ifdef __linux__
+#include "app/platform/port_instructions.h"
+#endif
 #include "fm/ports/none_port.h"
+#include "fm/ports/serial_port.h"
 #include "fm/ports/trace_port.h"
 
 namespace app {
@@ -32,6 +38,22 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
             return std::make_unique<fm::Inpout32Port>();
 #else
             throw std::runtime_error("--chip inpout32 is only available on Windows");
+#endif
+        case Chip::Serial: {
+            auto link = openSerialLink(options_.serial_device, options_.baud,
+                                       fm::serialSettleMs(options_.serial_protocol));
+            auto serial = std::make_unique<fm::SerialPort>(std::move(link), options_.serial_protocol);
+            // A real chip keeps sounding after the program has gone: whatever ends the program,
+            // a voice left keyed on is keyed off.
+            atExit([port = serial.get()] { port->keyOffSounding(); });
+            return serial;
+        }
+        case Chip::Ports:
+#ifdef __linux__
+            return std::make_unique<fm::DirectPort>(port_instructions_ ? port_instructions_()
+                                                                       : machinePortInstructions());
+#else
+            throw std::runtime_error("--chip ports is only available on Linux");
 #endif
         case Chip::Emulated: break;
     }
@@ -70,8 +92,9 @@ std::function<double()> Program::captureClock(std::function<double()> monotonic_
     };
 }
 
-Program::Program(Options options, std::function<double()> monotonic_s)
-    : options_(std::move(options)) {
+Program::Program(Options options, std::function<double()> monotonic_s,
+                 std::function<std::unique_ptr<fm::PortInstructions>()> port_instructions)
+    : options_(std::move(options)), port_instructions_(std::move(port_instructions)) {
     chain_.push_back(makeChip());
     if (!options_.capture.empty()) {
         auto now_s = captureClock(std::move(monotonic_s));

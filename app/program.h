@@ -10,6 +10,7 @@
 #include "sound/sound_chip.h"
 #include "common/atomic_file.h"
 #include "fm/port_io.h"
+#include "fm/ports/direct_port.h"
 
 namespace app {
 
@@ -19,8 +20,10 @@ public:
     // reason (an unwritable output file, a chip that cannot be opened). `monotonic_s` times a
     // capture where no emulated chip keeps time: seconds on a clock that never jumps, by default
     // the steady clock. The time of day would not do: it jumps back an hour when daylight
-    // saving time ends.
-    explicit Program(Options options, std::function<double()> monotonic_s = {});
+    // saving time ends. `port_instructions` gives --chip ports its way to the card, by default
+    // the machine's own ioperm, outb and inb.
+    explicit Program(Options options, std::function<double()> monotonic_s = {},
+                     std::function<std::unique_ptr<fm::PortInstructions>()> port_instructions = {});
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -56,6 +59,7 @@ private:
     Options options_;
     std::unique_ptr<fm::PortIo> makeChip();
     std::function<double()> captureClock(std::function<double()> monotonic_s);
+    std::function<std::unique_ptr<fm::PortInstructions>()> port_instructions_;
 
     std::unique_ptr<sound::SoundChip> sound_chip_;
     std::vector<std::unique_ptr<fm::PortIo>> chain_;

@@ -8,7 +8,13 @@ namespace common {
 
 class RunError : public std::runtime_error {
 public:
-    enum class Kind { Overflow, SubscriptOutOfRange, DivisionByZero, PortLibraryMissing };
+    enum class Kind {
+        Overflow,
+        SubscriptOutOfRange,
+        DivisionByZero,
+        PortLibraryMissing,
+        DeviceLost,  // the link to a real chip failed: unplugged, or a write refused
+    };
 
     explicit RunError(Kind kind) : std::runtime_error(describe(kind)), kind_(kind) {}
     // A fault whose wording comes from the platform, such as which library could not be loaded.
@@ -23,6 +29,7 @@ private:
             case Kind::SubscriptOutOfRange: return "Subscript out of range";
             case Kind::DivisionByZero: return "Division by zero";
             case Kind::PortLibraryMissing: return "File not found: inpout32.dll";
+            case Kind::DeviceLost: return "Device I/O error";
         }
         return "Run-time error";
     }

@@ -19,7 +19,7 @@ status() { cat "$work/$1.status"; }
 run help '' --help
 [ "$(status help)" = 0 ] || fail "--help exits $(status help)"
 head -1 "$work/help.out" | grep -q '^Usage: vesk \[OPTION\]' || fail "--help shows no usage line"
-for option in --text --chip --emulator --render --rate --capture --port-trace --help --version; do
+for option in --text --chip --baud --emulator --render --rate --capture --port-trace --help --version; do
     grep -q -- "$option" "$work/help.out" || fail "--help does not name $option"
 done
 
@@ -28,7 +28,8 @@ run version '' --version
     fail "--version: $(cat "$work/version.out")"
 
 # Usage errors: status 2, one line naming the fault, then the usage.
-for args in "--bogus" "--chip=nope" "--chip" "--rate 7" "--text=yes" "--capture x.wav"; do
+for args in "--bogus" "--chip=nope" "--chip" "--rate 7" "--text=yes" "--capture x.wav" \
+    "--chip serial" "--chip serial:/dev/ttyUSB0:bogus" "--baud 9600"; do
     # shellcheck disable=SC2086
     run usage '' $args
     [ "$(status usage)" = 2 ] || fail "'$args' exits $(status usage), not 2"
