@@ -22,7 +22,7 @@ private:
             case Kind::Overflow: return "Overflow";
             case Kind::SubscriptOutOfRange: return "Subscript out of range";
             case Kind::DivisionByZero: return "Division by zero";
-            case Kind::PortLibraryMissing: return "File not found: inpout32.dll";
+            case Kind::PortLibraryMissing: return "cannot load inpout32.dll";
         }
         return "Run-time error";
     }
