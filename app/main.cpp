@@ -10,14 +10,24 @@
 #include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
 #include "app/platform/clock.h"
-#include "app/render/render_front_end.h"
 #include "app/text/text_front_end.h"
+#ifdef VESK_WITH_SOUND
+#include "app/render/render_front_end.h"
+#endif
+#ifdef _WIN32
+#include "app/platform/process_win32.h"
+#include "app/window_win32/window_front_end.h"
+#else
 #include "app/window/window_front_end.h"
+#endif
 #include "common/run_error.h"
 
 namespace {
 
 bool haveDisplay() {
+#ifdef _WIN32
+    return true;  // Windows always has its desktop
+#endif
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char* value = std::getenv(name);
         if (value != nullptr && *value != '\0') return true;
@@ -33,6 +43,7 @@ bool haveDisplay() {
     front_end.run();
 }
 
+#ifdef VESK_WITH_SOUND
 [[noreturn]] void runRender(app::Program& program) {
     std::string error;
     try {
@@ -52,10 +63,17 @@ bool haveDisplay() {
     if (!error.empty()) program.fail(error);
     program.exit(0);
 }
+#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    app::Utf8CommandLine command_line;
+    argc = command_line.argc();
+    argv = command_line.argv();
+    app::prepareProcess();
+#endif
     const app::ParsedCommandLine parsed = app::parseCommandLine(argc, argv);
     switch (parsed.action) {
         case app::ParsedCommandLine::Action::Help:
@@ -88,7 +106,9 @@ int main(int argc, char** argv) {
         app::printError(e.what());
         return 1;
     }
+#ifdef VESK_WITH_SOUND
     if (!options.render.empty()) runRender(*program);
+#endif
     if (options.text) runText(*program);
     app::runWindow(*program, argc, argv);
 }

@@ -20,13 +20,16 @@ constexpr std::array kChips = {
 #ifdef _WIN32
     ChipEntry{"inpout32", Chip::Inpout32},
 #endif
+#ifdef VESK_WITH_SOUND
     ChipEntry{"emulated", Chip::Emulated},
+#endif
     ChipEntry{"none", Chip::None},
     ChipEntry{"serial", Chip::Serial},
 #ifdef __linux__
     ChipEntry{"ports", Chip::Ports},
 #endif
 };
+#ifdef VESK_WITH_SOUND
 // Below 8 kHz the tune's upper harmonics fold over; above 192 kHz no sound card goes.
 constexpr int kMinRateHz = 8000;
 constexpr int kMaxRateHz = 192000;
@@ -42,6 +45,7 @@ std::optional<int> rateFrom(std::string_view text) {
     if (rate_hz < kMinRateHz || rate_hz > kMaxRateHz) return std::nullopt;
     return rate_hz;
 }
+#endif
 
 // Beyond what any serial driver offers.
 constexpr int kMaxBaud = 4000000;
@@ -109,7 +113,9 @@ std::string usageText() {
            "  --text              use the text front end instead of the window:\n"
            "                      type \"start\" to play, \"sluta\" to quit\n"
            "  --chip NAME         where register writes go (default " + chipName(kDefaultChip) + "):\n"
+#ifdef VESK_WITH_SOUND
            "                      emulated: an emulated OPL2 played through the sound card\n"
+#endif
            "                      none: nowhere; status reads answer as an idle OPL2\n"
            "                      serial:DEVICE[:PROTOCOL]: a serial OPL board on DEVICE\n"
            "                      (/dev/ttyUSB0, /dev/ttyACM0, COM3); PROTOCOL is\n"
@@ -123,16 +129,25 @@ std::string usageText() {
 #endif
            "  --baud RATE         the serial board's rate (default " +
            std::to_string(fm::kDefaultSerialBaud) + ")\n"
+#ifdef VESK_WITH_SOUND
            "  --emulator NAME     the emulated chip's core: nuked (default), mame or dosbox\n"
            "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
            "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
+#endif
            "  --capture FILE      record every register write with its time to FILE,\n"
            "                      a .vgm (VGM 1.71) or .dro (DOSBox raw OPL 2.0) log\n"
            "  --port-trace FILE   write every port access to FILE, one per line\n"
            "  --help              show this help and exit\n"
            "  --version           show the version and exit\n"
+#ifndef _WIN32
            "\n"
-           "Without a display, the text front end starts instead of the window.\n";
+           "Without a display, the text front end starts instead of the window.\n"
+#endif
+           ;
+}
+
+std::filesystem::path pathFromArgument(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 std::string versionText() { return std::string("vesk ") + VESK_VERSION + "\n"; }
@@ -162,9 +177,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             value = argv[++i];
             return true;
         };
-        const bool takes_value = name == "--chip" || name == "--port-trace" ||
-                                 name == "--emulator" || name == "--render" || name == "--rate" ||
-                                 name == "--capture" || name == "--baud";
+        bool takes_value = name == "--chip" || name == "--port-trace" || name == "--capture" ||
+                           name == "--baud";
+#ifdef VESK_WITH_SOUND
+        takes_value = takes_value || name == "--emulator" || name == "--render" || name == "--rate";
+#endif
         if (!takes_value && has_value) return fail(std::string(name) + " takes no value");
         if (takes_value && !takeValue()) return fail(std::string(name) + " needs a value");
 
@@ -183,6 +200,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             const std::optional<Chip> chip = chipNamed(value);
             if (!chip) return fail("unknown chip '" + value + "'");
             parsed.options.chip = *chip;
+#ifdef VESK_WITH_SOUND
         } else if (name == "--emulator") {
             const std::optional<sound::Emulator> emulator = sound::emulatorNamed(value);
             if (!emulator) return fail("unknown emulator '" + value + "'");
@@ -197,8 +215,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
                             std::to_string(kMinRateHz) + " to " + std::to_string(kMaxRateHz) +
                             ", not '" + value + "'");
             parsed.options.rate_hz = *rate_hz;
+#endif
         } else if (name == "--capture") {
-            if (!fm::captureFormatFor(value))
+            if (!fm::captureFormatFor(pathFromArgument(value)))
                 return fail("--capture takes a .vgm or .dro file, not '" + value + "'");
             parsed.options.capture = value;
         } else if (name == "--baud") {
@@ -215,8 +234,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             return fail("unknown option '" + std::string(arg) + "'");
         }
     }
+#ifdef VESK_WITH_SOUND
     if (!parsed.options.render.empty() && parsed.options.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
+#endif
     if (baud_given && parsed.options.chip != Chip::Serial)
         return fail("--baud needs --chip serial:DEVICE");
     return parsed;

@@ -1,6 +1,7 @@
 // The command line: our own addition; without options the program behaves as the bare window does.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,9 @@ struct ParsedCommandLine {
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 std::string usageText();
+// A file name from the command line, which is UTF-8 everywhere (on Windows main makes it so), as
+// a path. On Windows a path made from a std::string reads it in the ANSI code page instead.
+std::filesystem::path pathFromArgument(const std::string& utf8);
 std::string versionText();
 
 }  // namespace app

@@ -57,6 +57,9 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
 #endif
         case Chip::Emulated: break;
     }
+#ifndef VESK_WITH_SOUND
+    throw std::runtime_error("--chip emulated is not available in this build");
+#else
     if (!options_.render.empty()) {
         sound_chip_ = sound::SoundChip::forRender(options_.emulator, options_.rate_hz);
     } else {
@@ -70,13 +73,16 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
         });
     }
     return sound_chip_->makePort();
+#endif
 }
 
 std::function<double()> Program::captureClock(std::function<double()> monotonic_s) {
     // Where an emulated chip plays, its own time: exact and repeatable in a render, and live it
     // agrees with what is heard.
+#ifdef VESK_WITH_SOUND
     if (sound_chip_ && !sound_chip_->silent())
         return [chip = sound_chip_.get()] { return chip->writeTimeSeconds(); };
+#endif
     if (!monotonic_s) {
         monotonic_s = [] {
             return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -98,13 +104,13 @@ Program::Program(Options options, std::function<double()> monotonic_s,
     chain_.push_back(makeChip());
     if (!options_.capture.empty()) {
         auto now_s = captureClock(std::move(monotonic_s));
-        auto& capture = wrap<fm::CapturePort>(options_.capture, now_s,
+        auto& capture = wrap<fm::CapturePort>(pathFromArgument(options_.capture), now_s,
                                               std::string("vesk ") + VESK_VERSION);
         // Every way out comes through here: the capture runs up to the moment the program ends.
         atExit([&capture, now_s] { capture.finish(now_s()); });
     }
     if (!options_.port_trace.empty()) {
-        trace_file_ = std::make_unique<common::AtomicFile>(options_.port_trace);
+        trace_file_ = std::make_unique<common::AtomicFile>(pathFromArgument(options_.port_trace));
         wrap<fm::TracePort>(trace_file_->stream());
         atExit([this] { trace_file_->commit(); });
     }

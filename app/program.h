@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "app/options.h"
+#ifdef VESK_WITH_SOUND
 #include "sound/sound_chip.h"
+#endif
 #include "common/atomic_file.h"
 #include "fm/port_io.h"
 #include "fm/ports/direct_port.h"
@@ -51,9 +53,11 @@ public:
     // Runs the finishers without ending the process; for tests and orderly shutdown.
     int finish(int status);
 
+#ifdef VESK_WITH_SOUND
     // The emulated chip at the back of the chain, or nullptr with --chip none. Its
     // writeTimeSeconds() is the time source for anything that records register writes.
     sound::SoundChip* soundChip() { return sound_chip_.get(); }
+#endif
 
 private:
     Options options_;
@@ -61,7 +65,9 @@ private:
     std::function<double()> captureClock(std::function<double()> monotonic_s);
     std::function<std::unique_ptr<fm::PortInstructions>()> port_instructions_;
 
+#ifdef VESK_WITH_SOUND
     std::unique_ptr<sound::SoundChip> sound_chip_;
+#endif
     std::vector<std::unique_ptr<fm::PortIo>> chain_;
     std::vector<std::function<void()>> finishers_;
     std::unique_ptr<common::AtomicFile> trace_file_;

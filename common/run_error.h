@@ -28,7 +28,7 @@ private:
             case Kind::Overflow: return "Overflow";
             case Kind::SubscriptOutOfRange: return "Subscript out of range";
             case Kind::DivisionByZero: return "Division by zero";
-            case Kind::PortLibraryMissing: return "File not found: inpout32.dll";
+            case Kind::PortLibraryMissing: return "cannot load inpout32.dll";
             case Kind::DeviceLost: return "Device I/O error";
         }
         return "Run-time error";

@@ -46,10 +46,15 @@ start() {
         if [ ! -f "$prefix/.vesk-ready" ]; then
             quiet wine wineboot -i
             quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f
+            # Making the prefix started Wine's desktop process on whatever display there was,
+            # often none. It would serve every later window while the server lives, showing
+            # none of them on a test's own display: end it with the server, and start afresh.
+            quiet wineserver -k || true
+            quiet wineserver -w || true
+            quiet wineserver -p"$linger_s"
             touch "$prefix/.vesk-ready"
-        else
-            quiet wine cmd /c exit 0
-        fi ;;
+        fi
+        quiet wine cmd /c exit 0 ;;
     2) ;;  # a server for this prefix is already running
     *) echo "wine-run.sh: wineserver did not start (status $status)" >&2; exit 1 ;;
     esac

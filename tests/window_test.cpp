@@ -390,7 +390,7 @@ TEST(WindowFaults, MissingPortLibraryIsReportedAndEndsWithStatus1) {
             rig.window->load();
         },
         ::testing::ExitedWithCode(1),
-        "fault: File not found: inpout32.dll\nended 1 visible=1 total=0 writes:\n");
+        "fault: cannot load inpout32.dll\nended 1 visible=1 total=0 writes:\n");
 }
 
 TEST(WindowFaults, FaultInANestedPlaybackEndsWithStatus1AndLeavesTheChipAsItWas) {

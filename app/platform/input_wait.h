@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace app {
@@ -9,7 +10,12 @@ namespace app {
 // Lines typed on an input stream, and the quit signals, as one thing to wait on.
 class InputWait {
 public:
+#ifdef _WIN32
+    explicit InputWait(int input_fd);
+    ~InputWait();
+#else
     explicit InputWait(int input_fd) : input_fd_(input_fd) {}
+#endif
 
     // Blocks until input can be read, a quit signal arrives, or max_block_s has passed
     // (negative: no limit). Once the input has ended, only a signal or the time ends it.
@@ -24,6 +30,11 @@ public:
 private:
     int input_fd_;
     bool ended_ = false;
+#ifdef _WIN32
+    // Windows cannot wait on a pipe or a console line, so a thread reads ahead and signals.
+    struct Reader;
+    std::shared_ptr<Reader> reader_;
+#endif
 };
 
 // Whether the stream is a terminal, where progress may redraw a line in place.

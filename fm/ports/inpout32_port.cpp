@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "common/run_error.h"
 
 namespace fm {
@@ -15,26 +17,57 @@ constexpr const char* kLibrary = "inpoutx64.dll";
 constexpr const char* kLibrary = "inpout32.dll";
 #endif
 
+[[noreturn]] void cannotLoad(const std::string& reason) {
+    throw common::RunError(common::RunError::Kind::PortLibraryMissing,
+                           std::string("cannot load ") + kLibrary + ": " + reason);
+}
+
+// Windows' own words for an error code, in UTF-8, without the line break it ends with.
+std::string systemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr,
+                                             0, nullptr, nullptr);
+        message.resize(static_cast<std::size_t>(size));
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), size,
+                            nullptr, nullptr);
+    }
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(error) : message;
+}
+
 // GetProcAddress returns a generic pointer; going through void(*)() is the sanctioned way to
 // give it its real type.
 template <typename Fn>
 Fn entryPoint(HMODULE library, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+    const auto address = reinterpret_cast<Fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+    if (address == nullptr) cannotLoad(std::string("it has no entry point ") + name);
+    return address;
 }
 }  // namespace
 
 void Inpout32Port::load() {
     if (out32_ != nullptr) return;
     HMODULE library = LoadLibraryA(kLibrary);
-    if (library == nullptr)
-        throw common::RunError(common::RunError::Kind::PortLibraryMissing,
-                               std::string("File not found: ") + kLibrary);
-    auto out32 = entryPoint<Out32Fn>(library, "Out32");
-    auto inp32 = entryPoint<Inp32Fn>(library, "Inp32");
-    if (out32 == nullptr || inp32 == nullptr)
-        throw common::RunError(common::RunError::Kind::PortLibraryMissing,
-                               std::string("Can't find DLL entry point Out32/Inp32 in ") +
-                                   kLibrary);
+    if (library == nullptr) cannotLoad(systemMessage(GetLastError()));
+    // Both are looked up before either is kept, so a half-usable library is never used.
+    const auto out32 = entryPoint<Out32Fn>(library, "Out32");
+    const auto inp32 = entryPoint<Inp32Fn>(library, "Inp32");
+    // Newer versions of the library say whether their kernel driver runs. Without it every
+    // access goes nowhere, and the tune would play in silence with no word why.
+    using DriverOpenFn = BOOL(__stdcall*)();
+    const auto driver_open = reinterpret_cast<DriverOpenFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "IsInpOutDriverOpen")));
+    if (driver_open != nullptr && !driver_open())
+        cannotLoad("its driver is not running (run vesk.exe once as administrator)");
     out32_ = out32;
     inp32_ = inp32;
 }

@@ -6,7 +6,8 @@
 namespace fm {
 
 // Loads the library at the first port access and keeps it loaded. A missing library, or one
-// without the two entry points, is a fatal run-time error naming the library.
+// without the two entry points, is a fatal run-time error: "cannot load inpout32.dll: " and
+// Windows' reason, the entry point that is missing, or a driver that is not running.
 class Inpout32Port final : public PortIo {
 public:
     void out(std::uint16_t port, std::int16_t value) override;

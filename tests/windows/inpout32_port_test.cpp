@@ -83,11 +83,24 @@ TEST_F(Inpout32Port, LibraryWithoutInp32IsARunErrorNamingIt) {
         FAIL() << "a library without Inp32 was taken";
     } catch (const common::RunError& e) {
         EXPECT_EQ(e.kind(), common::RunError::Kind::PortLibraryMissing);
-        const std::string message = e.what();
-        EXPECT_NE(message.find("Inp32"), std::string::npos) << message;
-        EXPECT_NE(message.find("inpout32.dll"), std::string::npos) << message;
+        EXPECT_STREQ(e.what(), "cannot load inpout32.dll: it has no entry point Inp32");
     }
     // Refused before the first access reached it.
+    EXPECT_FALSE(fs::exists(trace_));
+}
+
+TEST_F(Inpout32Port, LibraryWhoseDriverIsNotRunningIsARunErrorSayingSo) {
+    // As when Windows' driver blocklist or memory integrity refused the driver.
+    searchLibraryIn("standin_driver_off");
+    fm::Inpout32Port port;
+    try {
+        port.out(0x388, 0x01);
+        FAIL() << "accesses went to a library whose driver is not running";
+    } catch (const common::RunError& e) {
+        EXPECT_STREQ(e.what(),
+                     "cannot load inpout32.dll: its driver is not running (run vesk.exe once as "
+                     "administrator)");
+    }
     EXPECT_FALSE(fs::exists(trace_));
 }
 
@@ -99,6 +112,9 @@ TEST_F(Inpout32Port, MissingLibraryIsARunErrorAtTheFirstAccess) {
         FAIL() << "no library, yet a read went somewhere";
     } catch (const common::RunError& e) {
         EXPECT_EQ(e.kind(), common::RunError::Kind::PortLibraryMissing);
-        EXPECT_STREQ(e.what(), "File not found: inpout32.dll");
+        // Then Windows' reason follows, in the system's language.
+        const std::string message = e.what();
+        EXPECT_EQ(message.rfind("cannot load inpout32.dll: ", 0), 0u) << message;
+        EXPECT_GT(message.size(), std::string("cannot load inpout32.dll: ").size()) << message;
     }
 }

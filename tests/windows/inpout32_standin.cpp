@@ -31,6 +31,9 @@ extern "C" void __stdcall Out32(short port, short data) {
     }
 }
 
+// IsInpOutDriverOpen in the variant whose driver Windows did not let start.
+extern "C" BOOL __stdcall DriverNotRunning() { return FALSE; }
+
 extern "C" short __stdcall Inp32(short port) {
     if (std::FILE* trace = traceFile()) {
         std::fprintf(trace, "in %04x\n", static_cast<unsigned short>(port));

@@ -1,0 +1,255 @@
+// The Win32 API drives the window object; every way into our code from Windows passes one
+// handler boundary, since an exception must never cross a Windows frame.
+#include "app/window_win32/win32_window.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <exception>
+
+#include "app/platform/quit_signals.h"
+#include "app/window_win32/resource.h"
+
+namespace app {
+
+namespace {
+
+// The client area and the buttons, in pixels at 96 dots per inch.
+constexpr int kBaseDpi = 96;
+constexpr int kClientWidth = 312;
+constexpr int kClientHeight = 213;
+constexpr int kButtonLeft = 48;
+constexpr int kPlayOnTop = 64;
+constexpr int kExitMeTop = 120;
+constexpr int kButtonWidth = 89;
+constexpr int kButtonHeight = 33;
+
+constexpr wchar_t kClassName[] = L"VeskWindow";
+// A fixed frame with a title, a system menu and a minimise box, as the Qt window's fixed size.
+constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+int screenDpi() {
+    const HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : kBaseDpi;
+    if (screen != nullptr) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kBaseDpi;
+}
+
+void registerClass(HINSTANCE instance, WNDPROC procedure) {
+    static const bool registered = [&] {
+        WNDCLASSEXW window_class{};
+        window_class.cbSize = sizeof window_class;
+        window_class.lpfnWndProc = procedure;
+        window_class.hInstance = instance;
+        // The program's icon, from the executable's resources: large for Alt-Tab, small for
+        // the title bar.
+        window_class.hIcon = static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(VESK_ICON), IMAGE_ICON,
+                       GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+        window_class.hIconSm = static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(VESK_ICON), IMAGE_ICON,
+                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+        window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        window_class.lpszClassName = kClassName;
+        return RegisterClassExW(&window_class) != 0;
+    }();
+    (void)registered;
+}
+
+HWND makeButton(HWND parent, HINSTANCE instance, int id, const wchar_t* caption,
+                const RECT& place) {
+    // BS_PUSHBUTTON, not BS_DEFPUSHBUTTON: neither button is the default one.
+    const HWND button = CreateWindowExW(
+        0, L"BUTTON", caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, place.left,
+        place.top, place.right - place.left, place.bottom - place.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                 FALSE);
+    return button;
+}
+
+}  // namespace
+
+WindowLayout WindowLayout::at(int dpi) {
+    auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, kBaseDpi); };
+    auto button = [&](int top) {
+        return RECT{scaled(kButtonLeft), scaled(top), scaled(kButtonLeft + kButtonWidth),
+                    scaled(top + kButtonHeight)};
+    };
+    return {SIZE{scaled(kClientWidth), scaled(kClientHeight)}, button(kPlayOnTop),
+            button(kExitMeTop)};
+}
+
+Win32Window::Win32Window(fm::PortIo& port, playback::Clock& clock, Win32WindowHooks hooks)
+    : hooks_(std::move(hooks)), vesk_(*this, port, clock, *this) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    registerClass(instance, &Win32Window::windowProc);
+    const WindowLayout layout = WindowLayout::at(screenDpi());
+    RECT frame{0, 0, layout.client.cx, layout.client.cy};
+    AdjustWindowRectEx(&frame, kFrameStyle, FALSE, 0);
+    window_ = CreateWindowExW(0, kClassName, L"B", kFrameStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                              frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                              instance, this);
+    // Created in tab order: "Start", then "Sluta".
+    play_on_ = makeButton(window_, instance, kPlayOnId, L"Start", layout.play_on);
+    exit_me_ = makeButton(window_, instance, kExitMeId, L"Sluta", layout.exit_me);
+    last_focus_ = play_on_;
+}
+
+Win32Window::~Win32Window() {
+    if (window_ != nullptr) {
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        DestroyWindow(window_);
+    }
+}
+
+void Win32Window::load() {
+    guarded([this] { vesk_.Form_Load(); });
+}
+
+void Win32Window::run() {
+    for (;;) processEvents(-1);
+}
+
+template <typename Handler>
+void Win32Window::guarded(Handler handler) {
+    // A run-time error is reported here and the program ends; it never unwinds into Windows.
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        fail(e.what());
+    } catch (...) {
+        fail("unknown fault");
+    }
+}
+
+void Win32Window::fail(const std::string& fault) {
+    failing_ = true;
+    if (hooks_.report_fatal) hooks_.report_fatal(fault);
+    end(1);
+}
+
+void Win32Window::end(int status) {
+    hooks_.end_program(status);
+    std::abort();  // unreachable: ending the program never returns
+}
+
+void Win32Window::showWindow() {
+    // No messages are handled here beyond the first paint: start-up runs on to its end before
+    // the first click.
+    ShowWindow(window_, SW_SHOWNORMAL);
+    UpdateWindow(window_);
+    last_focus_ = play_on_;
+    SetFocus(play_on_);
+}
+
+void Win32Window::unloadWindow() {
+    // The process ends right after this, so taking the window off the screen is all there is.
+    ShowWindow(window_, SW_HIDE);
+}
+
+void Win32Window::endProgram() { end(exit_status_); }
+
+void Win32Window::processEvents(double max_block_s) {
+    actOnQuitSignal();
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) continue;  // the program ends through end(), not here
+        if (movedFocus(message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    // Rounded up: a block shorter than the timer's millisecond would return at once and spin.
+    const DWORD block_ms =
+        max_block_s < 0 ? INFINITE : static_cast<DWORD>(std::ceil(max_block_s * 1000.0));
+    if (block_ms > 0) {
+        const auto quit = static_cast<HANDLE>(quitSignalEvent());
+        MsgWaitForMultipleObjectsEx(1, &quit, block_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    actOnQuitSignal();
+}
+
+bool Win32Window::movedFocus(const MSG& message) {
+    // Tab and Shift-Tab go from button to button, as in a dialog. Nothing else is taken from
+    // the dialog manager: Enter and Escape must press no button.
+    if (message.message != WM_KEYDOWN || message.wParam != VK_TAB) return false;
+    if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
+    const bool backwards = GetKeyState(VK_SHIFT) < 0;
+    if (const HWND next = GetNextDlgTabItem(window_, GetFocus(), backwards ? TRUE : FALSE))
+        SetFocus(next);
+    return true;
+}
+
+void Win32Window::actOnQuitSignal() {
+    const int signal_number = pendingQuitSignal();
+    if (signal_number == 0) return;
+    clearQuitSignal();
+    // With a fault being reported the chip is left as it is, like every fatal end.
+    if (failing_) end(128 + signal_number);
+    guarded([this, signal_number] {
+        exit_status_ = 128 + signal_number;
+        vesk_.ExitMe_Click();
+    });
+}
+
+void Win32Window::onClose() {
+    if (failing_) return;  // the fault's message is up; its end comes next
+    guarded([this] {
+        // A voice keyed on would sound on after the program: stop as "Sluta" does.
+        if (vesk_.playing()) vesk_.ExitMe_Click();
+        end(0);
+    });
+}
+
+LRESULT CALLBACK Win32Window::windowProc(HWND window, UINT message, WPARAM wparam,
+                                         LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr || self->window_ != window)
+        return DefWindowProcW(window, message, wparam, lparam);
+    return self->handleMessage(message, wparam, lparam);
+}
+
+LRESULT Win32Window::handleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_COMMAND:
+            if (HIWORD(wparam) != BN_CLICKED) break;
+            if (LOWORD(wparam) == kPlayOnId) {
+                guarded([this] {
+                    if (!failing_) vesk_.PlayOn_Click();
+                });
+                return 0;
+            }
+            if (LOWORD(wparam) == kExitMeId) {
+                guarded([this] {
+                    if (!failing_) vesk_.ExitMe_Click();
+                });
+                return 0;
+            }
+            break;
+        case WM_CLOSE:  // the frame's close box, Alt-F4, the taskbar's Close
+            onClose();
+            return 0;
+        case WM_ACTIVATE:
+            // Focus goes back to the button that had it when the window was left.
+            if (LOWORD(wparam) == WA_INACTIVE) {
+                const HWND focus = GetFocus();
+                if (focus == play_on_ || focus == exit_me_) last_focus_ = focus;
+            } else {
+                SetFocus(last_focus_);
+            }
+            return 0;
+        case WM_SETFOCUS:
+            SetFocus(last_focus_);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+}  // namespace app

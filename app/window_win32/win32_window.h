@@ -1,0 +1,87 @@
+// The native Windows window: two buttons around the window object, the event pump and the ways
+// out. The Win32 API alone, so the program needs no toolkit beside it.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "app/vesk.h"
+#include "app/window_platform.h"
+#include "fm/port_io.h"
+#include "playback/timed_wait.h"
+
+namespace app {
+
+// The client area and the buttons, in pixels at a screen's resolution.
+struct WindowLayout {
+    SIZE client;
+    RECT play_on;  // left, top, right, bottom within the client area
+    RECT exit_me;
+
+    static WindowLayout at(int dpi);
+};
+
+// How the window leaves the program.
+struct Win32WindowHooks {
+    // Finishes the outputs and ends the process with this exit status. Never returns.
+    std::function<void(int status)> end_program;
+    // Shows a fatal run-time error naming the fault ("Overflow"); the program then ends with 1.
+    std::function<void(const std::string& fault)> report_fatal;
+};
+
+class Win32Window final : public WindowPlatform, public playback::EventPump {
+public:
+    // Button identifiers: neither is IDOK or IDCANCEL, which Enter and Escape stand for.
+    static constexpr int kPlayOnId = 101;
+    static constexpr int kExitMeId = 102;
+
+    // Makes the window, hidden, laid out for the screen's resolution.
+    Win32Window(fm::PortIo& port, playback::Clock& clock, Win32WindowHooks hooks);
+    ~Win32Window() override;
+    Win32Window(const Win32Window&) = delete;
+    Win32Window& operator=(const Win32Window&) = delete;
+
+    // Runs Form_Load: the window shows itself, then start-up writes to the chip.
+    void load();
+    // Handles messages until the program ends.
+    [[noreturn]] void run();
+
+    HWND handle() const { return window_; }
+    HWND playOn() const { return play_on_; }
+    HWND exitMe() const { return exit_me_; }
+    Vesk& vesk() { return vesk_; }
+
+    // WindowPlatform
+    void showWindow() override;
+    void unloadWindow() override;
+    [[noreturn]] void endProgram() override;
+
+    // EventPump: handles every pending message, then blocks until the next message, a quit
+    // signal or max_block_s (negative: no limit).
+    void processEvents(double max_block_s) override;
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT handleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    bool movedFocus(const MSG& message);
+    void onClose();
+    template <typename Handler>
+    void guarded(Handler handler);
+    [[noreturn]] void end(int status);
+    [[noreturn]] void fail(const std::string& fault);
+    void actOnQuitSignal();
+
+    Win32WindowHooks hooks_;
+    Vesk vesk_;
+    HWND window_ = nullptr;
+    HWND play_on_ = nullptr;
+    HWND exit_me_ = nullptr;
+    HWND last_focus_ = nullptr;  // the button to give focus back to when the window is active
+
+    int exit_status_ = 0;   // what "Sluta" ends with: 0, or 128 + a quit signal
+    bool failing_ = false;  // a run-time error is being reported
+};
+
+}  // namespace app

@@ -1,0 +1,54 @@
+// The native window's way in and out: the console, the fault's message box, the program's end.
+#include "app/window_win32/window_front_end.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/platform/clock.h"
+#include "app/platform/process_win32.h"
+#include "app/window_win32/win32_window.h"
+
+namespace app {
+
+namespace {
+
+// Set (to anything) for unattended runs such as tests: a fault then goes to standard error
+// alone, instead of a message box that waits for someone to close it.
+constexpr char kNoErrorBox[] = "VESK_NO_ERROR_BOX";
+
+bool errorBoxWanted() {
+    const char* value = std::getenv(kNoErrorBox);
+    return value == nullptr || *value == '\0';
+}
+
+// A console program started from Explorer gets a console window of its own, which would stand
+// empty beside the window. One shared with a command prompt stays: Ctrl-C works from it, and
+// faults are printed to it too.
+void letGoOfOwnConsole() {
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) == 1) FreeConsole();
+}
+
+}  // namespace
+
+void runWindow(Program& program, int&, char**) {
+    const bool error_box = errorBoxWanted();
+    if (error_box) letGoOfOwnConsole();
+    RealClock clock;
+    Win32WindowHooks hooks;
+    hooks.end_program = [&program](int status) { program.exit(status); };
+    hooks.report_fatal = [&program, error_box](const std::string& fault) {
+        printError("run-time error: " + fault);
+        if (error_box)
+            MessageBoxW(nullptr, wideFromUtf8("Run-time error: " + fault).c_str(), L"vesk",
+                        MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+        program.exit(1);
+    };
+    Win32Window window(program.port(), clock, std::move(hooks));
+    window.load();
+    window.run();
+}
+
+}  // namespace app
