@@ -3,7 +3,7 @@ JOBS ?= 2
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
 .PHONY: all deps build run test test-release test-asan test-tsan windows windows-deps test-windows \
-	bench install package clean
+	bench install package package-windows clean
 
 all: build
 
@@ -53,6 +53,10 @@ bench: build
 
 install: build
 	cmake --install build/release
+
+# The Windows zip, build/windows/vesk-<version>-win32.zip.
+package-windows: windows
+	cmake --build --preset windows --target package_windows
 
 # The Debian package, build/release/vesk_<version>_<arch>.deb.
 package: build
