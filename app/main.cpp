@@ -48,14 +48,17 @@ bool haveDisplay() {
     } catch (const std::exception& e) {
         error = e.what();
     }
-    // Out here the unfinished file has been removed already.
-    if (!error.empty()) program.fail(error);
+    // Out here the unfinished WAV has been removed already. A render that fails, even before
+    // it began, leaves the capture and the trace it would have replaced as they were.
+    if (!error.empty()) program.abandon(error);
     program.exit(0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything opens a descriptor: a closed stdout must not become the file we write.
+    app::openStandardStreams();
     const app::ParsedCommandLine parsed = app::parseCommandLine(argc, argv);
     switch (parsed.action) {
         case app::ParsedCommandLine::Action::Help:

@@ -2,8 +2,10 @@
 #include "app/options.h"
 
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 #include "fm/ports/capture_port.h"
 
@@ -36,6 +38,19 @@ std::optional<int> rateFrom(std::string_view text) {
     }
     if (rate_hz < kMinRateHz || rate_hz > kMaxRateHz) return std::nullopt;
     return rate_hz;
+}
+
+// Whether two output names are one file: the same file where both exist (through any link or
+// hard link), else the same place once links, "." and ".." are resolved.
+bool sameFile(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) return true;
+    std::error_code error_a;
+    std::error_code error_b;
+    const fs::path place_a = fs::weakly_canonical(fs::absolute(a, error_a), error_a);
+    const fs::path place_b = fs::weakly_canonical(fs::absolute(b, error_b), error_b);
+    return !error_a && !error_b && place_a == place_b;
 }
 
 }  // namespace
@@ -145,8 +160,21 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             return fail("unknown option '" + std::string(arg) + "'");
         }
     }
-    if (!parsed.options.render.empty() && parsed.options.chip != Chip::Emulated)
+    const Options& o = parsed.options;
+    if (!o.render.empty() && o.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
+    if (!o.render.empty() && o.text) return fail("--render and --text cannot go together");
+    // Two outputs in one file: one of them would be lost.
+    const struct {
+        const char* name;
+        const std::string& file;
+    } outputs[] = {{"--render", o.render}, {"--capture", o.capture}, {"--port-trace", o.port_trace}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i)
+        for (std::size_t j = i + 1; j < std::size(outputs); ++j)
+            if (!outputs[i].file.empty() && !outputs[j].file.empty() &&
+                sameFile(outputs[i].file, outputs[j].file))
+                return fail(std::string(outputs[i].name) + " and " + outputs[j].name +
+                            " name the same file '" + outputs[j].file + "'");
     return parsed;
 }
 

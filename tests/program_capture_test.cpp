@@ -170,17 +170,23 @@ TEST_P(ProgramCapture, EndOfInputFinishesTheCaptureAfterTheWholeTune) {
     EXPECT_EQ(readCapture(capturePath()).size(), startupWritesIn(GetParam()) + 74 * kWritesPerStep);
 }
 
-TEST_P(ProgramCapture, RunTimeErrorFinishesTheCaptureWithTheWritesBeforeTheFault) {
+TEST_P(ProgramCapture, RunTimeErrorKeysOffAndFinishesTheCaptureWithTheWritesBeforeTheFault) {
     app::Program program(textOptions(), [this] { return clock_.elapsed(); });
     // Given a fault at the 5th write of step 2
     program.wrap<FaultAtWrite>(static_cast<int>(kStartupWrites + kWritesPerStep) + 5);
     type("start\n");
     EXPECT_EQ(runText(program), 1);
     EXPECT_EQ(fault_, "run-time error: Overflow");
-    // Then the capture holds everything up to it and nothing after
+    // Then the capture holds everything up to it, then the way out's key-offs of the two
+    // voices still sounding, and nothing else
     const auto writes = readCapture(capturePath());
-    ASSERT_EQ(writes.size(), startupWritesIn(GetParam()) + kWritesPerStep + 4);
-    EXPECT_TRUE(writes.back().reg >= 0xB0 && writes.back().reg <= 0xB8);  // step 2's second key-on
+    ASSERT_EQ(writes.size(), startupWritesIn(GetParam()) + kWritesPerStep + 4 + 2);
+    const CapturedWrite& last_key_on = writes[writes.size() - 3];
+    EXPECT_TRUE(last_key_on.reg >= 0xB0 && last_key_on.reg <= 0xB8);  // step 2's second key-on
+    EXPECT_EQ(writes[writes.size() - 2].reg, 0xB0);
+    EXPECT_EQ(writes[writes.size() - 2].value, 0);
+    EXPECT_EQ(writes.back().reg, 0xB1);
+    EXPECT_EQ(writes.back().value, 0);
 }
 
 TEST_P(ProgramCapture, RunsToTheMomentTheProgramEndsNotItsLastWrite) {

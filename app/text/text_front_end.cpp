@@ -112,12 +112,29 @@ void TextFrontEnd::processEvents(double max_block_s) {
 void TextFrontEnd::block(double max_block_s) { input_.block(max_block_s); }
 
 void TextFrontEnd::readInput() {
+    const std::size_t before = pending_.size();
     // End of input is the window being closed; a playback under way runs on to its end.
     if (input_.readReady(pending_) != InputWait::Read::Data) return;
+    if (skipping_line_) {
+        // The rest of a runaway line goes too, up to and with its newline.
+        const std::size_t newline = pending_.find('\n', before);
+        if (newline == std::string::npos) {
+            pending_.erase(before);
+            return;
+        }
+        pending_.erase(before, newline + 1 - before);
+        skipping_line_ = false;
+    }
     // No command is this long; drop a runaway line rather than grow without bound.
-    if (pending_.size() > kMaxLine && pending_.find('\n') == std::string::npos) {
-        pending_.clear();
+    const std::size_t last_newline = pending_.rfind('\n');
+    const std::size_t line_start = last_newline == std::string::npos ? 0 : last_newline + 1;
+    if (pending_.size() - line_start > kMaxLine) {
+        pending_.erase(line_start);
+        skipping_line_ = true;
+        if (progress_open_) std::fputc('\n', out_);
+        progress_open_ = false;
         std::fprintf(out_, "vesk: input line too long; ignored.\n");
+        std::fflush(out_);
     }
 }
 
