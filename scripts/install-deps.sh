@@ -8,6 +8,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libadplug-dev libsdl2-dev libsndfile1-dev libsoxr-dev
     adplay python3 time
+    libxcb1-dev xvfb xdotool libx11-6
+    clang clang-tidy clang-format libclang-rt-14-dev
 )
 
 missing=()
