@@ -6,10 +6,10 @@
 #include <string>
 
 #include "app/options.h"
-#include "app/program.h"
+#include "app/platform/clock.h"
 #include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
-#include "app/platform/clock.h"
+#include "app/program.h"
 #include "app/render/render_front_end.h"
 #include "app/text/text_front_end.h"
 #include "app/window/window_front_end.h"
@@ -38,10 +38,9 @@ bool haveDisplay() {
     try {
         // A progress bar only where someone watches it.
         std::FILE* progress = app::isTerminal(stderr) ? stderr : nullptr;
-        app::RenderFrontEnd front_end(program.port(), *program.soundChip(),
-                                      program.options().render, progress,
-                                      [&program](int status) { program.exit(status); },
-                                      app::pendingQuitSignal);
+        app::RenderFrontEnd front_end(
+            program.port(), *program.soundChip(), program.options().render, progress,
+            [&program](int status) { program.exit(status); }, app::pendingQuitSignal);
         front_end.render();
     } catch (const common::RunError& e) {
         error = std::string("run-time error: ") + e.what();
@@ -76,8 +75,9 @@ int main(int argc, char** argv) {
 
     app::Options options = parsed.options;
     if (!options.text && options.render.empty() && !haveDisplay()) {
-        app::printError("no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset); "
-                        "using the text front end");
+        app::printError(
+            "no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset); "
+            "using the text front end");
         options.text = true;
     }
 

@@ -68,12 +68,15 @@ const char* chipName(Chip chip) {
 }
 
 std::string usageText() {
-    return std::string{} + "Usage: vesk [OPTION]...\n"
+    return std::string{} +
+           "Usage: vesk [OPTION]...\n"
            "Plays a two-voice tune on a YM3812 (OPL2) FM chip through ports 0x388/0x389.\n"
            "\n"
            "  --text              use the text front end instead of the window:\n"
            "                      type \"start\" to play, \"sluta\" to quit\n"
-           "  --chip NAME         where register writes go (default " + chipName(kDefaultChip) + "):\n"
+           "  --chip NAME         where register writes go (default " +
+           chipName(kDefaultChip) +
+           "):\n"
            "                      emulated: an emulated OPL2 played through the sound card\n"
            "                      none: nowhere; status reads answer as an idle OPL2\n"
 #ifdef _WIN32
@@ -168,7 +171,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     const struct {
         const char* name;
         const std::string& file;
-    } outputs[] = {{"--render", o.render}, {"--capture", o.capture}, {"--port-trace", o.port_trace}};
+    } outputs[] = {
+        {"--render", o.render}, {"--capture", o.capture}, {"--port-trace", o.port_trace}};
     for (std::size_t i = 0; i < std::size(outputs); ++i)
         for (std::size_t j = i + 1; j < std::size(outputs); ++j)
             if (!outputs[i].file.empty() && !outputs[j].file.empty() &&

@@ -47,14 +47,16 @@ void printError(const std::string& message) {
 
 std::unique_ptr<fm::PortIo> Program::makeChip() {
     switch (options_.chip) {
-        case Chip::None: return std::make_unique<fm::NonePort>();
+        case Chip::None:
+            return std::make_unique<fm::NonePort>();
         case Chip::Inpout32:
 #ifdef _WIN32
             return std::make_unique<fm::Inpout32Port>();
 #else
             throw std::runtime_error("--chip inpout32 is only available on Windows");
 #endif
-        case Chip::Emulated: break;
+        case Chip::Emulated:
+            break;
     }
     if (!options_.render.empty()) {
         sound_chip_ = sound::SoundChip::forRender(options_.emulator, options_.rate_hz);
@@ -78,7 +80,8 @@ std::function<double()> Program::captureClock(std::function<double()> monotonic_
         return [chip = sound_chip_.get()] { return chip->writeTimeSeconds(); };
     if (!monotonic_s) {
         monotonic_s = [] {
-            return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            return std::chrono::duration<double>(
+                       std::chrono::steady_clock::now().time_since_epoch())
                 .count();
         };
     }
@@ -96,8 +99,8 @@ Program::Program(Options options, std::function<double()> monotonic_s)
     chain_.push_back(makeChip());
     if (!options_.capture.empty()) {
         auto now_s = captureClock(std::move(monotonic_s));
-        auto& capture = wrap<fm::CapturePort>(options_.capture, now_s,
-                                              std::string("vesk ") + VESK_VERSION);
+        auto& capture =
+            wrap<fm::CapturePort>(options_.capture, now_s, std::string("vesk ") + VESK_VERSION);
         // Every way out comes through here: the capture runs up to the moment the program ends.
         atExit([&capture, now_s] { capture.finish(now_s()); }, [&capture] { capture.discard(); });
     }

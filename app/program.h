@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/options.h"
-#include "sound/sound_chip.h"
 #include "common/atomic_file.h"
 #include "fm/port_io.h"
 #include "fm/ports/key_on_watch.h"
+#include "sound/sound_chip.h"
 
 namespace app {
 

@@ -18,9 +18,7 @@ constexpr int kMaxLinks = 40;
 // A clash with another program's temporary file is retried under a new name.
 constexpr int kTempAttempts = 100;
 
-std::string reasonFrom(int error) {
-    return error != 0 ? std::strerror(error) : "cannot write";
-}
+std::string reasonFrom(int error) { return error != 0 ? std::strerror(error) : "cannot write"; }
 
 // Follows symbolic links to the file they finally name, which may not exist yet.
 fs::path followLinks(fs::path path) {

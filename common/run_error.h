@@ -19,10 +19,14 @@ public:
 private:
     static const char* describe(Kind kind) {
         switch (kind) {
-            case Kind::Overflow: return "Overflow";
-            case Kind::SubscriptOutOfRange: return "Subscript out of range";
-            case Kind::DivisionByZero: return "Division by zero";
-            case Kind::PortLibraryMissing: return "File not found: inpout32.dll";
+            case Kind::Overflow:
+                return "Overflow";
+            case Kind::SubscriptOutOfRange:
+                return "Subscript out of range";
+            case Kind::DivisionByZero:
+                return "Division by zero";
+            case Kind::PortLibraryMissing:
+                return "File not found: inpout32.dll";
         }
         return "Run-time error";
     }

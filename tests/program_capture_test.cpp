@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
 #include "app/platform/quit_signals.h"
+#include "app/program.h"
 #include "app/render/render_front_end.h"
 #include "capture_readers.h"
 #include "chip_fakes.h"
@@ -25,7 +25,9 @@ constexpr std::size_t kStartupWrites = 292;
 constexpr std::size_t kWritesPerStep = 6;
 
 // A DRO keeps start-up's writes to the registers the chip has: 170 of its 292.
-std::size_t startupWritesIn(const std::string& format) { return format == "dro" ? 170 : kStartupWrites; }
+std::size_t startupWritesIn(const std::string& format) {
+    return format == "dro" ? 170 : kStartupWrites;
+}
 
 // The writes a capture file holds, in either format, with their times in seconds.
 struct CapturedWrite {
@@ -93,7 +95,9 @@ protected:
         close(fds_[1]);
         fds_[1] = -1;
     }
-    std::filesystem::path capturePath() const { return dir_.path() / (std::string("s.") + GetParam()); }
+    std::filesystem::path capturePath() const {
+        return dir_.path() / (std::string("s.") + GetParam());
+    }
     app::Options textOptions() const {
         app::Options options;
         options.text = true;
@@ -214,7 +218,8 @@ struct RenderedCapture {
 
 RenderedCapture renderWithCapture(const readers::ScratchDir& dir, const char* capture_name) {
     app::Options options;
-    options.emulator = sound::Emulator::Dosbox;  // the fastest core: the capture does not depend on it
+    options.emulator =
+        sound::Emulator::Dosbox;  // the fastest core: the capture does not depend on it
     options.render = (dir.path() / "s.wav").string();
     options.capture = (dir.path() / capture_name).string();
     options.port_trace = (dir.path() / "s.trace").string();
@@ -263,7 +268,8 @@ TEST(RenderCapture, HoldsTheTracesWritesWithKeyOnsOnTheStepGrid) {
         for (std::size_t k = 1; k < step_starts.size(); ++k) {
             const double length_s = step_starts[k] - step_starts[k - 1];
             EXPECT_GE(length_s, 0.908 - c.tolerance_s) << c.name << " step " << k;
-            EXPECT_LE(length_s, 0.908 + kOneOutputSample + c.tolerance_s) << c.name << " step " << k;
+            EXPECT_LE(length_s, 0.908 + kOneOutputSample + c.tolerance_s)
+                << c.name << " step " << k;
         }
     }
 }

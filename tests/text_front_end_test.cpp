@@ -1,4 +1,6 @@
 // The text front end: typed commands are the buttons, read during waits as well.
+#include "app/text/text_front_end.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "app/platform/quit_signals.h"
-#include "app/text/text_front_end.h"
 #include "chip_fakes.h"
 #include "fake_time_front_end.h"
 

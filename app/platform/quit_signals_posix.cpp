@@ -1,12 +1,12 @@
 // A self-pipe: the only async-signal-safe way to wake a poll() or a Qt event loop.
-#include "app/platform/quit_signals.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <initializer_list>
+
+#include "app/platform/quit_signals.h"
 
 namespace app {
 

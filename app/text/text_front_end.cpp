@@ -28,8 +28,8 @@ std::string normalised(std::string line) {
 
 }  // namespace
 
-TextFrontEnd::TextFrontEnd(fm::PortIo& port, playback::Clock& clock, int input_fd,
-                           std::FILE* out, std::function<void(int)> end,
+TextFrontEnd::TextFrontEnd(fm::PortIo& port, playback::Clock& clock, int input_fd, std::FILE* out,
+                           std::function<void(int)> end,
                            std::function<void(const std::string&)> fatal)
     : vesk_(*this, port, clock, *this),
       input_(input_fd),
@@ -163,8 +163,8 @@ void TextFrontEnd::stepStarted(int step, int depth, const song::Song& song) {
                      lower.c_str(), nesting.c_str());
         progress_open_ = true;
     } else {
-        std::fprintf(out_, "step %d/%d %s %s%s\n", step, song::kSteps, upper.c_str(),
-                     lower.c_str(), nesting.c_str());
+        std::fprintf(out_, "step %d/%d %s %s%s\n", step, song::kSteps, upper.c_str(), lower.c_str(),
+                     nesting.c_str());
     }
     std::fflush(out_);
 }

@@ -16,9 +16,9 @@
 #include <exception>
 #include <numbers>
 
-#include "app/program.h"
-#include "app/platform/quit_signals.h"
 #include "app/platform/clock.h"
+#include "app/platform/quit_signals.h"
+#include "app/program.h"
 #include "app/window/window_front_end.h"
 #include "common/run_error.h"
 
@@ -81,9 +81,7 @@ private:
 }  // namespace
 
 MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hooks, QWidget* parent)
-    : QWidget(parent),
-      hooks_(std::move(hooks)),
-      vesk_(*this, port, clock, *this) {
+    : QWidget(parent), hooks_(std::move(hooks)), vesk_(*this, port, clock, *this) {
     setWindowTitle(QStringLiteral("B"));
     setWindowIcon(QIcon(QPixmap::fromImage(iconImage())));
     setFixedSize(kClientWidth, kClientHeight);

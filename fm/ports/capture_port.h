@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "common/atomic_file.h"
 #include "capture/timed_write.h"
+#include "common/atomic_file.h"
 #include "fm/opl2.h"
 #include "fm/port_io.h"
 

@@ -32,9 +32,9 @@ void Inpout32Port::load() {
     auto out32 = entryPoint<Out32Fn>(library, "Out32");
     auto inp32 = entryPoint<Inp32Fn>(library, "Inp32");
     if (out32 == nullptr || inp32 == nullptr)
-        throw common::RunError(common::RunError::Kind::PortLibraryMissing,
-                               std::string("Can't find DLL entry point Out32/Inp32 in ") +
-                                   kLibrary);
+        throw common::RunError(
+            common::RunError::Kind::PortLibraryMissing,
+            std::string("Can't find DLL entry point Out32/Inp32 in ") + kLibrary);
     out32_ = out32;
     inp32_ = inp32;
 }

@@ -18,7 +18,8 @@ public:
         if (auto write = decoder_.out(port, value)) {
             const int channel = write->reg - opl2::kKeyOnBlock;
             if (channel >= 0 && channel < opl2::kChannels)
-                keyed_on_[static_cast<std::size_t>(channel)] = (write->value & opl2::kKeyOnBit) != 0;
+                keyed_on_[static_cast<std::size_t>(channel)] =
+                    (write->value & opl2::kKeyOnBit) != 0;
         }
         next_.out(port, value);
     }
