@@ -1,8 +1,12 @@
 # The two commands: `make run` and `make test`. Both set up everything they need first.
 JOBS ?= 2
+SHELL := /bin/bash
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build run test test-release test-asan test-tsan bench install clean
+FUZZ_SECONDS ?= 20
+FUZZERS := notation checked_int capture
+
+.PHONY: all deps build run test test-release test-asan test-tsan test-fuzz lint bench install clean
 
 all: build
 
@@ -18,7 +22,7 @@ build: deps build/release/CMakeCache.txt
 run: build
 	./build/release/app/vesk $(ARGS)
 
-test: test-release test-asan test-tsan
+test: test-release test-asan test-tsan test-fuzz
 
 test-release: build
 	ctest --preset release $(CTEST_FLAGS)
@@ -32,6 +36,25 @@ test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan $(CTEST_FLAGS)
+
+# Each fuzzer from its seed corpus for a short run; what it finds new stays in build/.
+test-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	@for f in $(FUZZERS); do \
+		mkdir -p build/fuzz/corpus/$$f && \
+		echo "fuzz: $$f for $(FUZZ_SECONDS) s" && \
+		./build/fuzz/fuzz/$${f}_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			-artifact_prefix=build/fuzz/$$f- build/fuzz/corpus/$$f fuzz/corpus/$$f 2>&1 | \
+			grep -E '^(Done|stat::number_of_executed_units)|ERROR|SUMMARY' ; \
+		[ "$${PIPESTATUS[0]}" = 0 ] || exit 1; \
+	done
+
+# clang-tidy over every source file with the compile commands of a clang configuration, and
+# clang-format's verdict on every C++ file.
+lint: deps
+	cmake --preset lint > /dev/null
+	./scripts/lint.sh build/lint
 
 bench: build
 	./build/release/bench/sound_bench

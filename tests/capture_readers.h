@@ -67,7 +67,7 @@ inline Vgm readVgm(const Bytes& b) {
         if (cmd == 0x5A) v.writes.push_back({v.samples_played, b.at(at + 1), b.at(at + 2)});
         if (cmd == 0x61) v.samples_played += le(b, at + 1, 2);
         if (cmd == 0x62 || cmd == 0x63) v.samples_played += cmd == 0x62 ? 735 : 882;
-        if ((cmd & 0xF0) == 0x70) v.samples_played += (cmd & 0x0Fu) + 1;
+        if ((cmd & 0xF0) == 0x70) v.samples_played += static_cast<unsigned>(cmd & 0x0F) + 1;
         if (cmd != 0x5A && cmd != 0x61 && cmd != 0x62 && cmd != 0x63 && (cmd & 0xF0) != 0x70)
             throw std::runtime_error("unexpected VGM command " + std::to_string(cmd));
         at += cmd == 0x5A || cmd == 0x61 ? 3 : 1;
