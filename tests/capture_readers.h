@@ -111,7 +111,8 @@ inline Dro readDro(const Bytes& b) {
     d.long_delay_code = b.at(0x18);
     for (char reg : text(b, 0x1A, b.at(0x19))) d.codemap.push_back(static_cast<std::uint8_t>(reg));
     const std::size_t pairs_at = 0x1A + d.codemap.size();
-    if (b.size() != pairs_at + 2u * d.pair_count) throw std::runtime_error("pair count is off");
+    if (b.size() != pairs_at + 2 * static_cast<std::size_t>(d.pair_count))
+        throw std::runtime_error("pair count is off");
     for (std::size_t at = pairs_at; at < b.size(); at += 2) {
         const int code = b[at], value = b[at + 1];
         if (code == d.short_delay_code) {

@@ -253,8 +253,7 @@ TEST(RenderCapture, HoldsTheTracesWritesWithKeyOnsOnTheStepGrid) {
         // Start-up at 0, "Start" once it has settled, then a step every 0.908 s. A step lasts
         // until the single-precision clock shows 0.908 s gone, which may take one sample more.
         std::vector<double> step_starts;
-        for (std::size_t i = 0; i < run.captured.size(); ++i) {
-            const CapturedWrite& w = run.captured[i];
+        for (const CapturedWrite& w : run.captured) {
             const bool first_of_step = w.reg == 0xA0 || w.reg == 0xA1;
             const bool after_startup = w.at_s > 0;
             if (first_of_step && after_startup &&

@@ -22,7 +22,7 @@ namespace sound_test {
 
 // A scratch directory of this test process's own.
 inline std::filesystem::path scratchDir() {
-    const auto dir =
+    auto dir =
         std::filesystem::temp_directory_path() / ("vesk-sound-test-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     return dir;

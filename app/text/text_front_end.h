@@ -48,7 +48,7 @@ protected:
 private:
     [[noreturn]] void end(int status);
     void readInput();
-    void dispatch(const std::string& line);
+    void dispatch(const std::string& raw);
     template <typename Handler>
     void runHandler(Handler handler);
 

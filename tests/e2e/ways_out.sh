@@ -45,6 +45,12 @@ status=$?
 [ "$status" = 1 ] || fail "full disk exits $status"
 grep -qx 'vesk: cannot write t.trace: File too large' err || fail "full disk: $(cat err)"
 [ ! -e t.trace ] && no_temporaries . || fail "full disk left: $(ls)"
+# The capture, written whole at the end, names the reason too.
+echo old > c.vgm
+(ulimit -f 1; exec "$vesk" --render /dev/null --emulator mame --capture c.vgm 2> err)
+[ $? = 1 ] && grep -qx 'vesk: cannot write c.vgm: File too large' err ||
+    fail "full disk, capture: $(cat err)"
+[ "$(cat c.vgm)" = old ] && no_temporaries . || fail "full disk, capture, left: $(ls)"
 cd ..
 
 # Links stay links, and a device is written where it stands: a full one is an error.
