@@ -35,34 +35,37 @@ fs::path followLinks(fs::path path) {
 }  // namespace
 
 AtomicFile::AtomicFile(fs::path path) : path_(std::move(path)) {
-    try {
-        target_ = followLinks(path_);
-    } catch (const std::system_error& e) {
-        fail(e.code().message());
-    }
+    // What the name finally stands for, through any links (including /dev/stdout's).
     std::error_code error;
-    const fs::file_status status = fs::status(target_, error);
+    fs::file_status status = fs::status(path_, error);
     switch (status.type()) {
-        case fs::file_type::not_found:
-        case fs::file_type::regular:
-            break;
         case fs::file_type::character:
         case fs::file_type::fifo:
             // Nothing to replace: the bytes go straight to the device or the reader.
             in_place_ = true;
             errno = 0;
-            file_ = std::fopen(target_.string().c_str(), "wb");
+            file_ = std::fopen(path_.string().c_str(), "wb");
             if (file_ == nullptr) fail(reasonFrom(errno));
             return;
         case fs::file_type::directory:
             fail(std::strerror(EISDIR));
+        case fs::file_type::not_found:
+        case fs::file_type::regular:
         case fs::file_type::none:
-            // The place could not be looked at (a missing folder, no permission): the attempt
-            // to create the temporary file below gives the reason.
+            // none: the place could not be looked at (a missing folder, no permission); the
+            // attempt to create the temporary file below gives the reason.
             break;
         default:
             fail("not a regular file, a character device or a FIFO");
     }
+    // The file to replace, found by following the links one by one: renaming over the link
+    // itself would turn it into a regular file.
+    try {
+        target_ = followLinks(path_);
+    } catch (const std::system_error& e) {
+        fail(e.code().message());
+    }
+    status = fs::status(target_, error);
 
     std::random_device random;
     for (int attempt = 0; attempt < kTempAttempts && file_ == nullptr; ++attempt) {

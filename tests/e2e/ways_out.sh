@@ -65,6 +65,9 @@ if mknod full_device c 1 7 2> /dev/null; then
     "$vesk" --render full_device --emulator mame 2> /dev/null && fail "a full device succeeded"
     [ -c full_device ] || fail "a device node was replaced by a file"
 fi
+# /dev/stdout is a link to a pipe here: written in place, as the device it stands for.
+lines=$("$vesk" --render /dev/null --emulator mame --port-trace /dev/stdout | grep -c '^out 0389')
+[ "$lines" -gt 700 ] || fail "a trace to /dev/stdout held $lines register writes"
 no_temporaries . || fail "links left: $(ls)"
 cd ..
 
