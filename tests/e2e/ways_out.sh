@@ -3,7 +3,7 @@
 # a reader that goes away and closed standard streams. Outputs are finished or left as they
 # were, and voices 1 and 2 are keyed off on every way out that can still write.
 set -uo pipefail
-vesk=$1
+vesk=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1

@@ -3,7 +3,7 @@
 # (xdotool windowkill) or destroys our window with no close event. Each takes a way out that
 # keys off the voices and finishes the outputs.
 set -uo pipefail
-vesk=$1
+vesk=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 xvfb_pid=
