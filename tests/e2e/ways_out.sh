@@ -96,7 +96,7 @@ for sig in HUP QUIT; do
     pid=$!
     sleep 1.5
     kill -"$sig" "$pid"
-    wait "$pid"
+    wait "$pid" 2> /dev/null  # no job report on the test's output
     status=$?
     expected=$((128 + $(kill -l "$sig")))
     [ "$status" = "$expected" ] || fail "$sig exits $status, not $expected"
