@@ -1,9 +1,13 @@
 # The two commands: `make run` and `make test`. Both set up everything they need first.
 JOBS ?= 2
+SHELL := /bin/bash
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps build run test test-release test-asan test-tsan windows windows-deps test-windows \
-	bench install package package-windows clean
+FUZZ_SECONDS ?= 20
+FUZZERS := notation checked_int capture
+
+.PHONY: all deps build run test test-release test-asan test-tsan test-fuzz test-windows windows \
+	windows-deps lint bench install package package-windows clean
 
 all: build
 
@@ -19,7 +23,7 @@ build: deps build/release/CMakeCache.txt
 run: build
 	./build/release/app/vesk $(ARGS)
 
-test: test-release test-asan test-tsan test-windows
+test: test-release test-asan test-tsan test-fuzz test-windows
 
 test-release: build
 	ctest --preset release $(CTEST_FLAGS)
@@ -46,6 +50,25 @@ windows-deps: deps
 
 test-windows: windows
 	ctest --preset windows $(CTEST_FLAGS)
+
+# Each fuzzer from its seed corpus for a short run; what it finds new stays in build/.
+test-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	@for f in $(FUZZERS); do \
+		mkdir -p build/fuzz/corpus/$$f && \
+		echo "fuzz: $$f for $(FUZZ_SECONDS) s" && \
+		./build/fuzz/fuzz/$${f}_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			-artifact_prefix=build/fuzz/$$f- build/fuzz/corpus/$$f fuzz/corpus/$$f 2>&1 | \
+			grep -E '^(Done|stat::number_of_executed_units)|ERROR|SUMMARY' ; \
+		[ "$${PIPESTATUS[0]}" = 0 ] || exit 1; \
+	done
+
+# clang-tidy over every source file with the compile commands of a clang configuration, and
+# clang-format's verdict on every C++ file.
+lint: deps
+	cmake --preset lint > /dev/null
+	./scripts/lint.sh build/lint
 
 bench: build
 	./build/release/bench/sound_bench

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "app/options.h"
-#include "app/program.h"
+#include "app/platform/clock.h"
 #include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
-#include "app/platform/clock.h"
+#include "app/program.h"
 #include "app/text/text_front_end.h"
 #ifdef VESK_WITH_SOUND
 #include "app/render/render_front_end.h"
@@ -49,18 +49,18 @@ bool haveDisplay() {
     try {
         // A progress bar only where someone watches it.
         std::FILE* progress = app::isTerminal(stderr) ? stderr : nullptr;
-        app::RenderFrontEnd front_end(program.port(), *program.soundChip(),
-                                      program.options().render, progress,
-                                      [&program](int status) { program.exit(status); },
-                                      app::pendingQuitSignal);
+        app::RenderFrontEnd front_end(
+            program.port(), *program.soundChip(), program.options().render, progress,
+            [&program](int status) { program.exit(status); }, app::pendingQuitSignal);
         front_end.render();
     } catch (const common::RunError& e) {
         error = std::string("run-time error: ") + e.what();
     } catch (const std::exception& e) {
         error = e.what();
     }
-    // Out here the unfinished file has been removed already.
-    if (!error.empty()) program.fail(error);
+    // Out here the unfinished WAV has been removed already. A render that fails, even before
+    // it began, leaves the capture and the trace it would have replaced as they were.
+    if (!error.empty()) program.abandon(error);
     program.exit(0);
 }
 #endif
@@ -74,6 +74,8 @@ int main(int argc, char** argv) {
     argv = command_line.argv();
     app::prepareProcess();
 #endif
+    // Before anything opens a descriptor: a closed stdout must not become the file we write.
+    app::openStandardStreams();
     const app::ParsedCommandLine parsed = app::parseCommandLine(argc, argv);
     switch (parsed.action) {
         case app::ParsedCommandLine::Action::Help:
@@ -91,8 +93,9 @@ int main(int argc, char** argv) {
 
     app::Options options = parsed.options;
     if (!options.text && options.render.empty() && !haveDisplay()) {
-        app::printError("no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset); "
-                        "using the text front end");
+        app::printError(
+            "no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset); "
+            "using the text front end");
         options.text = true;
     }
 

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 #include "fm/ports/capture_port.h"
 
@@ -23,8 +25,7 @@ constexpr std::array kChips = {
 #ifdef VESK_WITH_SOUND
     ChipEntry{"emulated", Chip::Emulated},
 #endif
-    ChipEntry{"none", Chip::None},
-    ChipEntry{"serial", Chip::Serial},
+    ChipEntry{"none", Chip::None},         ChipEntry{"serial", Chip::Serial},
 #ifdef __linux__
     ChipEntry{"ports", Chip::Ports},
 #endif
@@ -92,6 +93,21 @@ std::string parseSerialChip(std::string_view spec, Options& options) {
     return {};
 }
 
+// Whether two output names are one file: the same file where both exist (through any link or
+// hard link), else the same place once links, "." and ".." are resolved.
+bool sameFile(const std::string& name_a, const std::string& name_b) {
+    namespace fs = std::filesystem;
+    const fs::path a = pathFromArgument(name_a);
+    const fs::path b = pathFromArgument(name_b);
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) return true;
+    std::error_code error_a;
+    std::error_code error_b;
+    const fs::path place_a = fs::weakly_canonical(fs::absolute(a, error_a), error_a);
+    const fs::path place_b = fs::weakly_canonical(fs::absolute(b, error_b), error_b);
+    return !error_a && !error_b && place_a == place_b;
+}
+
 }  // namespace
 
 std::optional<Chip> chipNamed(std::string_view name) {
@@ -107,20 +123,25 @@ const char* chipName(Chip chip) {
 }
 
 std::string usageText() {
-    return std::string{} + "Usage: vesk [OPTION]...\n"
+    return std::string{} +
+           "Usage: vesk [OPTION]...\n"
            "Plays a two-voice tune on a YM3812 (OPL2) FM chip through ports 0x388/0x389.\n"
            "\n"
            "  --text              use the text front end instead of the window:\n"
            "                      type \"start\" to play, \"sluta\" to quit\n"
-           "  --chip NAME         where register writes go (default " + chipName(kDefaultChip) + "):\n"
+           "  --chip NAME         where register writes go (default " +
+           chipName(kDefaultChip) +
+           "):\n"
 #ifdef VESK_WITH_SOUND
            "                      emulated: an emulated OPL2 played through the sound card\n"
 #endif
            "                      none: nowhere; status reads answer as an idle OPL2\n"
            "                      serial:DEVICE[:PROTOCOL]: a serial OPL board on DEVICE\n"
            "                      (/dev/ttyUSB0, /dev/ttyACM0, COM3); PROTOCOL is\n"
-           "                      " + fm::serialProtocolNames() + " (default " +
-           fm::serialProtocolName(fm::kDefaultSerialProtocol) + ")\n"
+           "                      " +
+           fm::serialProtocolNames() + " (default " +
+           fm::serialProtocolName(fm::kDefaultSerialProtocol) +
+           ")\n"
 #ifdef __linux__
            "                      ports: a real card at 0x388 through ioperm (root)\n"
 #endif
@@ -128,7 +149,8 @@ std::string usageText() {
            "                      inpout32: a real card through inpout32.dll\n"
 #endif
            "  --baud RATE         the serial board's rate (default " +
-           std::to_string(fm::kDefaultSerialBaud) + ")\n"
+           std::to_string(fm::kDefaultSerialBaud) +
+           ")\n"
 #ifdef VESK_WITH_SOUND
            "  --emulator NAME     the emulated chip's core: nuked (default), mame or dosbox\n"
            "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
@@ -143,7 +165,7 @@ std::string usageText() {
            "\n"
            "Without a display, the text front end starts instead of the window.\n"
 #endif
-           ;
+        ;
 }
 
 std::filesystem::path pathFromArgument(const std::string& utf8) {
@@ -177,8 +199,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             value = argv[++i];
             return true;
         };
-        bool takes_value = name == "--chip" || name == "--port-trace" || name == "--capture" ||
-                           name == "--baud";
+        bool takes_value =
+            name == "--chip" || name == "--port-trace" || name == "--capture" || name == "--baud";
 #ifdef VESK_WITH_SOUND
         takes_value = takes_value || name == "--emulator" || name == "--render" || name == "--rate";
 #endif
@@ -223,8 +245,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         } else if (name == "--baud") {
             const std::optional<int> baud = baudFrom(value);
             if (!baud)
-                return fail("--baud takes a whole number of bits per second, not '" + value +
-                            "'");
+                return fail("--baud takes a whole number of bits per second, not '" + value + "'");
             parsed.options.baud = *baud;
             baud_given = true;
         } else if (name == "--port-trace") {
@@ -234,12 +255,25 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             return fail("unknown option '" + std::string(arg) + "'");
         }
     }
+    const Options& o = parsed.options;
 #ifdef VESK_WITH_SOUND
-    if (!parsed.options.render.empty() && parsed.options.chip != Chip::Emulated)
+    if (!o.render.empty() && o.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
+    if (!o.render.empty() && o.text) return fail("--render and --text cannot go together");
 #endif
-    if (baud_given && parsed.options.chip != Chip::Serial)
-        return fail("--baud needs --chip serial:DEVICE");
+    if (baud_given && o.chip != Chip::Serial) return fail("--baud needs --chip serial:DEVICE");
+    // Two outputs in one file: one of them would be lost.
+    const struct {
+        const char* name;
+        const std::string& file;
+    } outputs[] = {
+        {"--render", o.render}, {"--capture", o.capture}, {"--port-trace", o.port_trace}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i)
+        for (std::size_t j = i + 1; j < std::size(outputs); ++j)
+            if (!outputs[i].file.empty() && !outputs[j].file.empty() &&
+                sameFile(outputs[i].file, outputs[j].file))
+                return fail(std::string(outputs[i].name) + " and " + outputs[j].name +
+                            " name the same file '" + outputs[j].file + "'");
     return parsed;
 }
 

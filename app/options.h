@@ -33,11 +33,11 @@ struct Options {
     bool text = false;  // the text front end in place of the window
     Chip chip = kDefaultChip;
     sound::Emulator emulator = sound::Emulator::Nuked;  // which core plays an emulated chip
-    int rate_hz = 48000;            // output sample rate, live and rendered
-    std::string render;             // render the tune to this WAV file instead of playing it
-    std::string capture;            // record register writes to this .vgm or .dro file
-    std::string port_trace;         // record every port access here
-    std::string serial_device;      // with Chip::Serial: /dev/ttyUSB0, COM3, ...
+    int rate_hz = 48000;                                // output sample rate, live and rendered
+    std::string render;         // render the tune to this WAV file instead of playing it
+    std::string capture;        // record register writes to this .vgm or .dro file
+    std::string port_trace;     // record every port access here
+    std::string serial_device;  // with Chip::Serial: /dev/ttyUSB0, COM3, ...
     fm::SerialProtocol serial_protocol = fm::kDefaultSerialProtocol;
     int baud = fm::kDefaultSerialBaud;  // with Chip::Serial
 };

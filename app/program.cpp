@@ -8,8 +8,11 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
+#include "app/platform/quit_signals.h"
 #include "app/platform/serial_link.h"
+#include "fm/blaster.h"
 #include "fm/ports/capture_port.h"
 #include "fm/ports/direct_port.h"
 #ifdef _WIN32
@@ -24,6 +27,24 @@
 
 namespace app {
 
+namespace {
+
+// The program that is running, for a library that ends the process with exit() on its own: Qt
+// does when the connection to the X server breaks.
+Program* g_running = nullptr;
+
+void finishOnForeignExit() {
+    if (Program* program = std::exchange(g_running, nullptr)) {
+        const int status = program->finish(1);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        // What lies beyond (static destructors under a running audio thread) is not ours.
+        std::_Exit(status);
+    }
+}
+
+}  // namespace
+
 void printError(const std::string& message) {
     std::fflush(stdout);
     std::fprintf(stderr, "vesk: %s\n", message.c_str());
@@ -32,7 +53,8 @@ void printError(const std::string& message) {
 
 std::unique_ptr<fm::PortIo> Program::makeChip() {
     switch (options_.chip) {
-        case Chip::None: return std::make_unique<fm::NonePort>();
+        case Chip::None:
+            return std::make_unique<fm::NonePort>();
         case Chip::Inpout32:
 #ifdef _WIN32
             return std::make_unique<fm::Inpout32Port>();
@@ -42,7 +64,8 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
         case Chip::Serial: {
             auto link = openSerialLink(options_.serial_device, options_.baud,
                                        fm::serialSettleMs(options_.serial_protocol));
-            auto serial = std::make_unique<fm::SerialPort>(std::move(link), options_.serial_protocol);
+            auto serial =
+                std::make_unique<fm::SerialPort>(std::move(link), options_.serial_protocol);
             // A real chip keeps sounding after the program has gone: whatever ends the program,
             // a voice left keyed on is keyed off.
             atExit([port = serial.get()] { port->keyOffSounding(); });
@@ -55,7 +78,8 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
 #else
             throw std::runtime_error("--chip ports is only available on Linux");
 #endif
-        case Chip::Emulated: break;
+        case Chip::Emulated:
+            break;
     }
 #ifndef VESK_WITH_SOUND
     throw std::runtime_error("--chip emulated is not available in this build");
@@ -85,7 +109,8 @@ std::function<double()> Program::captureClock(std::function<double()> monotonic_
 #endif
     if (!monotonic_s) {
         monotonic_s = [] {
-            return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            return std::chrono::duration<double>(
+                       std::chrono::steady_clock::now().time_since_epoch())
                 .count();
         };
     }
@@ -107,24 +132,48 @@ Program::Program(Options options, std::function<double()> monotonic_s,
         auto& capture = wrap<fm::CapturePort>(pathFromArgument(options_.capture), now_s,
                                               std::string("vesk ") + VESK_VERSION);
         // Every way out comes through here: the capture runs up to the moment the program ends.
-        atExit([&capture, now_s] { capture.finish(now_s()); });
+        atExit([&capture, now_s] { capture.finish(now_s()); }, [&capture] { capture.discard(); });
     }
     if (!options_.port_trace.empty()) {
         trace_file_ = std::make_unique<common::AtomicFile>(pathFromArgument(options_.port_trace));
         wrap<fm::TracePort>(trace_file_->stream());
-        atExit([this] { trace_file_->commit(); });
+        atExit([this] { trace_file_->commit(); }, [this] { trace_file_->discard(); });
+    }
+    // In front of the recorders, so that they record the key-offs of the way out.
+    key_on_ = &wrap<fm::KeyOnWatch>();
+    atExit([this] { keyOff(); });
+
+    static const bool hooked = std::atexit(finishOnForeignExit) == 0;
+    if (hooked) g_running = this;
+}
+
+Program::~Program() {
+    if (g_running == this) g_running = nullptr;
+}
+
+void Program::keyOff() {
+    // Only what still sounds: "Sluta" and the end of a step have keyed off already.
+    if (!key_on_->keyedOn(0) && !key_on_->keyedOn(1)) return;
+    try {
+        fm::Blaster blaster(port());
+        blaster.Blastervoiceoff(common::Int16{1});
+        blaster.Blastervoiceoff(common::Int16{2});
+    } catch (const std::exception&) {
+        // The chip cannot be reached (the fault may be the port itself); the outputs still can.
     }
 }
 
-Program::~Program() = default;
-
-int Program::finish(int status) {
-    // Newest first: a recorder is finished before the chip behind it.
+int Program::runFinishers(int status, bool abandoning) {
+    if (g_running == this) g_running = nullptr;
+    // Newest first: the key-offs, then each recorder before the chip behind it.
     while (!finishers_.empty()) {
-        auto finisher = std::move(finishers_.back());
+        Finisher finisher = std::move(finishers_.back());
         finishers_.pop_back();
         try {
-            finisher();
+            if (abandoning && finisher.abandon)
+                finisher.abandon();
+            else
+                finisher.finish();
         } catch (const std::exception& e) {
             printError(e.what());
             status = status == 0 ? 1 : status;
@@ -133,10 +182,13 @@ int Program::finish(int status) {
     return status;
 }
 
+int Program::finish(int status) { return runFinishers(status, false); }
+
 void Program::exit(int status) {
     status = finish(status);
     std::fflush(stdout);
     std::fflush(stderr);
+    endAfterSignal(status);
     // No destructors and no further handlers: the program ends here, wherever it stood.
     std::_Exit(status);
 }
@@ -144,6 +196,14 @@ void Program::exit(int status) {
 void Program::fail(const std::string& message) {
     printError(message);
     exit(1);
+}
+
+void Program::abandon(const std::string& message) {
+    printError(message);
+    const int status = runFinishers(1, true);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }
 
 }  // namespace app

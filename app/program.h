@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "app/options.h"
-#ifdef VESK_WITH_SOUND
-#include "sound/sound_chip.h"
-#endif
 #include "common/atomic_file.h"
 #include "fm/port_io.h"
 #include "fm/ports/direct_port.h"
+#include "fm/ports/key_on_watch.h"
+#ifdef VESK_WITH_SOUND
+#include "sound/sound_chip.h"
+#endif
 
 namespace app {
 
@@ -43,12 +44,21 @@ public:
         return ref;
     }
     // Something to finish on the way out (commit a file, close a device), run newest first.
-    void atExit(std::function<void()> finish) { finishers_.push_back(std::move(finish)); }
+    // `abandon` runs in its place when the run is abandoned (see abandon()); without it, the
+    // finisher runs then too.
+    void atExit(std::function<void()> finish, std::function<void()> abandon = {}) {
+        finishers_.push_back({std::move(finish), std::move(abandon)});
+    }
 
-    // Finishes every output, then ends the process at once: nothing further runs.
+    // Keys off voices 1 and 2 if either still sounds, finishes every output, then ends the
+    // process at once: nothing further runs.
     [[noreturn]] void exit(int status);
     // One line on stderr naming the fault, then exit(1). Outputs keep what was written so far.
     [[noreturn]] void fail(const std::string& message);
+    // For a run that failed before it began (an output that cannot be written): one line on
+    // stderr, then status 1 with every output removed unfinished, so that the files it would
+    // have written stay exactly as they were.
+    [[noreturn]] void abandon(const std::string& message);
 
     // Runs the finishers without ending the process; for tests and orderly shutdown.
     int finish(int status);
@@ -60,6 +70,13 @@ public:
 #endif
 
 private:
+    struct Finisher {
+        std::function<void()> finish;
+        std::function<void()> abandon;
+    };
+    int runFinishers(int status, bool abandoning);
+    void keyOff();
+
     Options options_;
     std::unique_ptr<fm::PortIo> makeChip();
     std::function<double()> captureClock(std::function<double()> monotonic_s);
@@ -69,8 +86,9 @@ private:
     std::unique_ptr<sound::SoundChip> sound_chip_;
 #endif
     std::vector<std::unique_ptr<fm::PortIo>> chain_;
-    std::vector<std::function<void()>> finishers_;
+    std::vector<Finisher> finishers_;
     std::unique_ptr<common::AtomicFile> trace_file_;
+    fm::KeyOnWatch* key_on_ = nullptr;
 };
 
 // Prints "vesk: <message>" on stderr.

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/render/render_front_end.h"
-#include "sound/sound_chip.h"
 #include "sound/opl_emulator.h"
+#include "sound/sound_chip.h"
 
 namespace {
 
@@ -28,8 +28,8 @@ public:
     ProgramRecorder(fm::PortIo& next, sound::SoundChip& chip) : next_(next), chip_(chip) {}
     void out(std::uint16_t port, std::int16_t value) override {
         if (auto write = decoder_.out(port, value)) {
-            const auto native = static_cast<std::int64_t>(
-                chip_.writeTimeSeconds() * fm::opl2::kNativeRateHz + 0.5);
+            const auto native =
+                static_cast<std::int64_t>(chip_.writeTimeSeconds() * fm::opl2::kNativeRateHz + 0.5);
             writes.push_back({native, *write});
         }
         next_.out(port, value);
@@ -51,8 +51,8 @@ std::filesystem::path scratchWav() {
 
 // A whole --render of the tune; `front` may put a recorder in front of the chip's port.
 // Returns how far the chip ran, in output samples.
-std::int64_t renderSong(sound::Emulator emulator, ProgramRecorder* (*front)(fm::PortIo&,
-                                                                           sound::SoundChip&) = nullptr) {
+std::int64_t renderSong(sound::Emulator emulator,
+                        ProgramRecorder* (*front)(fm::PortIo&, sound::SoundChip&) = nullptr) {
     auto chip = sound::SoundChip::forRender(emulator, kRateHz);
     auto port = chip->makePort();
     std::unique_ptr<ProgramRecorder> recorder(front ? front(*port, *chip) : nullptr);
@@ -73,9 +73,10 @@ struct Program {
 const Program& songProgram() {
     static const Program program = [] {
         Program p;
-        const std::int64_t frames = renderSong(sound::Emulator::Dosbox, [](fm::PortIo& next, sound::SoundChip& chip) {
-            return new ProgramRecorder(next, chip);
-        });
+        const std::int64_t frames =
+            renderSong(sound::Emulator::Dosbox, [](fm::PortIo& next, sound::SoundChip& chip) {
+                return new ProgramRecorder(next, chip);
+            });
         p.writes = recorded;
         p.native_length = (frames * fm::opl2::kNativeRateHz + kRateHz / 2) / kRateHz;
         return p;
@@ -114,7 +115,8 @@ void BM_Render(benchmark::State& state) {
     state.SetLabel(sound::emulatorName(emulator));
 }
 
-constexpr auto kCores = {static_cast<long>(sound::Emulator::Nuked), static_cast<long>(sound::Emulator::Mame),
+constexpr auto kCores = {static_cast<long>(sound::Emulator::Nuked),
+                         static_cast<long>(sound::Emulator::Mame),
                          static_cast<long>(sound::Emulator::Dosbox)};
 
 BENCHMARK(BM_RawCore)->ArgsProduct({kCores})->Unit(benchmark::kMillisecond)->MinTime(2.0);

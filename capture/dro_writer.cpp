@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
+#include <stdexcept>
 
 #include "fm/opl2.h"
 
@@ -63,7 +65,7 @@ std::vector<std::uint8_t> encodeDro(std::span<const TimedWrite> writes, double e
     out[0x19] = static_cast<std::uint8_t>(codemap.size());
     std::copy(codemap.begin(), codemap.end(), out.begin() + kCodemapAt);
 
-    std::uint32_t pairs = 0;
+    std::uint64_t pairs = 0;
     auto pair = [&](std::uint8_t code, std::uint8_t value) {
         out.push_back(code);
         out.push_back(value);
@@ -89,7 +91,11 @@ std::vector<std::uint8_t> encodeDro(std::span<const TimedWrite> writes, double e
     const std::uint64_t end_ms = std::max(msAt(end_s), emitted_ms);
     delay(end_ms - emitted_ms);
 
-    put32(out, kPairCountAt, pairs);
+    // The header counts both in 32 bits: past that they would wrap to a wrong length.
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint32_t>::max();
+    if (end_ms > kMax || pairs > kMax)
+        throw std::length_error("too long for a DRO file (more than 2^32 ms)");
+    put32(out, kPairCountAt, static_cast<std::uint32_t>(pairs));
     put32(out, kLengthMsAt, static_cast<std::uint32_t>(end_ms));
     return out;
 }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <stdexcept>
 
 namespace capture {
 
@@ -100,6 +102,9 @@ std::vector<std::uint8_t> encodeVgm(std::span<const TimedWrite> writes, double e
         out.push_back(w.value);
     }
     const std::uint64_t end = std::max(sampleAt(end_s), emitted);
+    // The header counts samples in 32 bits: past that (27 hours) it would wrap to a wrong length.
+    if (end > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("too long for a VGM file (more than 2^32 samples)");
     appendWait(out, end - emitted);
     out.push_back(kEndOfData);
     put32(out, kTotalSamplesAt, static_cast<std::uint32_t>(end));

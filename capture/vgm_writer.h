@@ -19,7 +19,8 @@ struct VgmTags {
     std::string program;  // goes in the "converter" field
 };
 
-// The whole file. Waits run to end_s, or to the last write if that is later.
+// The whole file. Waits run to end_s, or to the last write if that is later. Raises
+// std::length_error where the header cannot hold the length (over 2^32 samples, 27 hours).
 std::vector<std::uint8_t> encodeVgm(std::span<const TimedWrite> writes, double end_s,
                                     const VgmTags& tags);
 

@@ -1,31 +1,83 @@
-// An output file that appears whole or not at all: written under a temporary name, renamed on commit.
+// The one way output files are written: whole or not at all, and never over something else.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 namespace common {
 
+// A path as UTF-8, for messages: a narrow string() goes through Windows' ANSI code page.
+inline std::string utf8Name(const std::filesystem::path& path) {
+    const std::u8string name = path.u8string();
+    return {name.begin(), name.end()};
+}
+
+// A regular file (or a name that does not exist yet) is written under a temporary name beside
+// it and renamed over it on commit(), so it appears whole or not at all; the old one stays
+// until then. A symbolic link is followed: its final target is replaced and the link stays a
+// link. A character device or a FIFO (/dev/null, a pipe to another program) has nothing to
+// replace and is written in place. Anything else (a directory, a socket, a block device) is
+// refused when the file is opened, before any work is done.
 class AtomicFile {
 public:
-    // Opens the temporary file beside `path`; an unwritable place raises std::runtime_error.
+    // Raises std::runtime_error "cannot write PATH: reason" if the place cannot be written.
     explicit AtomicFile(std::filesystem::path path);
-    ~AtomicFile();  // without commit(), the temporary file is removed
+    ~AtomicFile();  // without commit(), as discard()
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    std::ofstream& stream() { return out_; }
     const std::filesystem::path& path() const { return path_; }
-    // Flushes, closes and renames into place. Raises std::runtime_error if any of that fails.
+    // Whether the file is written where it stands (a device or a FIFO), not renamed into place.
+    bool inPlace() const { return in_place_; }
+
+    // Writing. A failure is kept and reported by commit(), with the system's reason.
+    std::ostream& stream() { return stream_; }
+    void write(const void* data, std::size_t size);
+    // Reading back and moving about, for writers that finish a header last (WAV). A device or
+    // a FIFO may not seek: -1.
+    std::size_t read(void* data, std::size_t size);
+    std::int64_t seek(std::int64_t offset, int whence);
+    std::int64_t tell();
+    std::int64_t size();
+    // The first write failure's reason, or "" while there is none.
+    const std::string& failure() const { return failure_; }
+
+    // Flushes, closes and renames into place. On any failure the temporary file is removed and
+    // std::runtime_error names the file and the reason. A second call does nothing.
     void commit();
+    // Closes and removes the temporary file; the file it would have replaced stays as it was.
+    void discard();
     bool committed() const { return committed_; }
 
 private:
-    std::filesystem::path path_;
-    std::filesystem::path temp_;
-    std::ofstream out_;
-    bool committed_ = false;
+    class Buffer final : public std::streambuf {
+    public:
+        explicit Buffer(AtomicFile& file) : file_(file) {}
+
+    protected:
+        int_type overflow(int_type c) override;
+        std::streamsize xsputn(const char* data, std::streamsize size) override;
+
+    private:
+        AtomicFile& file_;
+    };
+
+    [[noreturn]] void fail(const std::string& reason);
+    void noteFailure();
+
+    std::filesystem::path path_;    // as given
+    std::filesystem::path target_;  // what is replaced: path_ with its links followed
+    std::filesystem::path temp_;    // empty when written in place
+    std::FILE* file_ = nullptr;
+    bool in_place_ = false;
+    bool committed_ = false;  // or discarded: nothing is left to do
+    std::string failure_;
+    Buffer buffer_{*this};
+    std::ostream stream_{&buffer_};
 };
 
 }  // namespace common

@@ -25,11 +25,16 @@ public:
 private:
     static const char* describe(Kind kind) {
         switch (kind) {
-            case Kind::Overflow: return "Overflow";
-            case Kind::SubscriptOutOfRange: return "Subscript out of range";
-            case Kind::DivisionByZero: return "Division by zero";
-            case Kind::PortLibraryMissing: return "cannot load inpout32.dll";
-            case Kind::DeviceLost: return "Device I/O error";
+            case Kind::Overflow:
+                return "Overflow";
+            case Kind::SubscriptOutOfRange:
+                return "Subscript out of range";
+            case Kind::DivisionByZero:
+                return "Division by zero";
+            case Kind::PortLibraryMissing:
+                return "cannot load inpout32.dll";
+            case Kind::DeviceLost:
+                return "Device I/O error";
         }
         return "Run-time error";
     }

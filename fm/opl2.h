@@ -44,8 +44,8 @@ inline constexpr int kOperatorBanks[] = {kTremoloVibratoMultiplier, kLevel, kAtt
 
 // Per channel, at base + channel (0-8).
 inline constexpr int kChannels = 9;
-inline constexpr int kFNumberLow = 0xA0;    // the F-number's low 8 bits
-inline constexpr int kKeyOnBlock = 0xB0;    // key-on, block, the F-number's bits 8-9
+inline constexpr int kFNumberLow = 0xA0;  // the F-number's low 8 bits
+inline constexpr int kKeyOnBlock = 0xB0;  // key-on, block, the F-number's bits 8-9
 inline constexpr int kFeedbackConnection = 0xC0;
 inline constexpr int kChannelBanks[] = {kFNumberLow, kKeyOnBlock, kFeedbackConnection};
 
@@ -55,9 +55,9 @@ inline constexpr int kGlobalRegisters[] = {0x01, 0x02, 0x03, 0x04, 0x08, 0xBD};
 // The key-on register 0xB0 + channel: bit 5 keys the channel on, bits 2-4 hold the block
 // (octave) and bits 0-1 the F-number's bits 8-9. Writing 0 keys off and clears the rest.
 inline constexpr int kKeyOnBit = 0x20;
-inline constexpr int kBlockMultiplier = 4;        // block << 2
-inline constexpr int kFNumberHighBits = 0x300;    // F-number bits 8-9 ...
-inline constexpr int kFNumberHighDivisor = 256;   // ... moved down to bits 0-1
+inline constexpr int kBlockMultiplier = 4;       // block << 2
+inline constexpr int kFNumberHighBits = 0x300;   // F-number bits 8-9 ...
+inline constexpr int kFNumberHighDivisor = 256;  // ... moved down to bits 0-1
 inline constexpr int kFNumberLowBits = 0xFF;
 
 // Whether the chip has a register at this address; a write anywhere else has no effect. An

@@ -9,8 +9,18 @@ namespace song {
 
 std::string noteName(common::Int16 block, common::Int16 fnumber) {
     static constexpr std::array<std::pair<int, std::string_view>, 12> kNames = {{
-        {341, "C"}, {363, "C#"}, {385, "D"}, {408, "D#"}, {432, "E"}, {458, "F"},
-        {485, "F#"}, {514, "G"}, {544, "G#"}, {577, "A"}, {611, "A#"}, {647, "B"},
+        {341, "C"},
+        {363, "C#"},
+        {385, "D"},
+        {408, "D#"},
+        {432, "E"},
+        {458, "F"},
+        {485, "F#"},
+        {514, "G"},
+        {544, "G#"},
+        {577, "A"},
+        {611, "A#"},
+        {647, "B"},
     }};
     if (fnumber.value() == 0) return "rest";
     for (const auto& [f, name] : kNames)

@@ -55,7 +55,8 @@ std::int64_t steadyNs() {
 // Runs the chip until `frames` samples are ready, then hands them out. The shortfall goes in
 // one stride where it can: each stride is a call into the core and the resampler, and those
 // calls, not the samples, are most of what a small buffer costs.
-void fill(sound::ChipStream& stream, sound::WriteQueue& queue, std::int16_t* out, std::size_t frames) {
+void fill(sound::ChipStream& stream, sound::WriteQueue& queue, std::int16_t* out,
+          std::size_t frames) {
     while (stream.pending() < frames) {
         const auto shortfall = static_cast<std::int64_t>(frames - stream.pending());
         stream.advanceTo(stream.frame() + std::max(kStrideFrames, shortfall), queue);

@@ -1,4 +1,5 @@
-// The three AdPlug cores behind one small interface; each gets the setup it needs to act as an OPL2.
+// The three AdPlug cores behind one small interface; each gets the setup it needs to act as an
+// OPL2.
 #include "sound/opl_emulator.h"
 
 #include <adplug/emuopl.h>
@@ -84,9 +85,12 @@ const char* emulatorName(Emulator emulator) {
 
 std::unique_ptr<OplEmulator> makeOplEmulator(Emulator emulator) {
     switch (emulator) {
-        case Emulator::Nuked: return std::make_unique<NukedEmulator>();
-        case Emulator::Mame: return std::make_unique<MameEmulator>();
-        case Emulator::Dosbox: return std::make_unique<DosboxEmulator>();
+        case Emulator::Nuked:
+            return std::make_unique<NukedEmulator>();
+        case Emulator::Mame:
+            return std::make_unique<MameEmulator>();
+        case Emulator::Dosbox:
+            return std::make_unique<DosboxEmulator>();
     }
     return nullptr;
 }

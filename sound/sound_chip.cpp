@@ -3,7 +3,6 @@
 
 #include <exception>
 
-
 namespace sound {
 
 std::unique_ptr<SoundChip> SoundChip::forRender(sound::Emulator emulator, int rate_hz) {
@@ -12,8 +11,8 @@ std::unique_ptr<SoundChip> SoundChip::forRender(sound::Emulator emulator, int ra
     return chip;
 }
 
-std::unique_ptr<SoundChip> SoundChip::forLive(
-    sound::Emulator emulator, int rate_hz, const std::function<void(const std::string&)>& warn) {
+std::unique_ptr<SoundChip> SoundChip::forLive(sound::Emulator emulator, int rate_hz,
+                                              const std::function<void(const std::string&)>& warn) {
     std::unique_ptr<SoundChip> chip(new SoundChip);
     try {
         chip->audio_ = std::make_unique<AudioOutput>(emulator, rate_hz);

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "fm/port_io.h"
+#include "fm/ports/none_port.h"
 #include "sound/audio_output.h"
 #include "sound/chip_stream.h"
 #include "sound/emulated_port.h"
-#include "fm/ports/none_port.h"
-#include "fm/port_io.h"
 #include "sound/write_queue.h"
 
 namespace sound {

@@ -1,57 +1,63 @@
-// WAV writing through libsndfile on a file descriptor we open, so errors carry the system's reason.
+// WAV writing through libsndfile's virtual I/O, so the bytes go through the one output file.
 #include "sound/wav_file.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <random>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 
 namespace sound {
 
 namespace {
+
 constexpr std::size_t kBufferSamples = 1 << 16;
+
+common::AtomicFile& fileOf(void* user) { return *static_cast<common::AtomicFile*>(user); }
+
+SF_VIRTUAL_IO virtualIo() {
+    SF_VIRTUAL_IO io{};
+    io.get_filelen = [](void* user) -> sf_count_t { return fileOf(user).size(); };
+    io.seek = [](sf_count_t offset, int whence, void* user) -> sf_count_t {
+        return fileOf(user).seek(offset, whence);
+    };
+    io.read = [](void* data, sf_count_t count, void* user) -> sf_count_t {
+        return static_cast<sf_count_t>(fileOf(user).read(data, static_cast<std::size_t>(count)));
+    };
+    io.write = [](const void* data, sf_count_t count, void* user) -> sf_count_t {
+        fileOf(user).write(data, static_cast<std::size_t>(count));
+        return fileOf(user).failure().empty() ? count : 0;
+    };
+    io.tell = [](void* user) -> sf_count_t { return fileOf(user).tell(); };
+    return io;
 }
 
-WavFile::WavFile(std::filesystem::path path, int rate_hz) : path_(std::move(path)) {
+}  // namespace
+
+WavFile::WavFile(std::filesystem::path path, int rate_hz) : file_(std::move(path)) {
     buffer_.reserve(kBufferSamples);
-    std::random_device random;
-    temp_ = path_;
-    temp_ += "." + std::to_string(random() % 1000000u) + ".tmp";
-    const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) fail(std::strerror(errno));
     SF_INFO info{};
     info.samplerate = rate_hz;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
-    if (file_ == nullptr) {
-        // libsndfile has closed the descriptor already (we handed it over).
-        const std::string reason = sf_strerror(nullptr);
-        std::error_code ignored;
-        std::filesystem::remove(temp_, ignored);
-        fail(reason);
-    }
+    static SF_VIRTUAL_IO io = virtualIo();
+    sound_file_ = sf_open_virtual(&io, SFM_WRITE, &info, &file_);
+    if (sound_file_ == nullptr) fail(sf_strerror(nullptr));
 }
 
 WavFile::~WavFile() { discard(); }
 
 void WavFile::discard() {
-    if (committed_) return;
-    committed_ = true;
-    if (file_ != nullptr) sf_close(file_);
-    file_ = nullptr;
-    std::error_code ignored;
-    std::filesystem::remove(temp_, ignored);
+    if (sound_file_ != nullptr) sf_close(sound_file_);
+    sound_file_ = nullptr;
+    file_.discard();
 }
 
-void WavFile::fail(const std::string& reason) const {
-    throw std::runtime_error("cannot write " + path_.string() + ": " + reason);
+void WavFile::fail(const std::string& reason) {
+    // The system's reason, where a write failed, says more than libsndfile's.
+    const std::string why = file_.failure().empty() ? reason : file_.failure();
+    const std::string name = common::utf8Name(file_.path());
+    discard();
+    throw std::runtime_error("cannot write " + name + ": " + why);
 }
 
 void WavFile::write(const std::int16_t* samples, std::size_t count) {
@@ -61,21 +67,18 @@ void WavFile::write(const std::int16_t* samples, std::size_t count) {
 
 void WavFile::flush() {
     const auto n = static_cast<sf_count_t>(buffer_.size());
-    if (sf_write_short(file_, buffer_.data(), n) != n) fail(sf_strerror(file_));
+    if (sf_write_short(sound_file_, buffer_.data(), n) != n) fail(sf_strerror(sound_file_));
     buffer_.clear();
 }
 
 void WavFile::commit() {
-    if (committed_) return;
+    if (file_.committed()) return;
     flush();
-    // Closing writes the final sizes into the header; a full disk shows up here.
-    const int closed = sf_close(file_);
-    file_ = nullptr;
-    if (closed != 0) fail(sf_error_number(closed));
-    std::error_code error;
-    std::filesystem::rename(temp_, path_, error);
-    if (error) fail(error.message());
-    committed_ = true;
+    // Closing writes the final sizes into the header; a full disk may show up only here.
+    const int closed = sf_close(sound_file_);
+    sound_file_ = nullptr;
+    if (closed != 0 || !file_.failure().empty()) fail(sf_error_number(closed));
+    file_.commit();
 }
 
 }  // namespace sound

@@ -1,10 +1,13 @@
-// A 16-bit mono WAV that appears whole or not at all: written under a temporary name, renamed last.
+// A 16-bit mono WAV that appears whole or not at all, written through the project's output file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
+
+#include "common/atomic_file.h"
 
 struct sf_private_tag;
 
@@ -12,29 +15,27 @@ namespace sound {
 
 class WavFile {
 public:
-    // Creates the temporary file beside `path`. Raises std::runtime_error
+    // Opens the output (see common::AtomicFile). Raises std::runtime_error
     // ("cannot write PATH: reason") if that place cannot be written.
     WavFile(std::filesystem::path path, int rate_hz);
-    ~WavFile();  // without commit(), the temporary file is removed
+    ~WavFile();  // without commit(), as discard()
     WavFile(const WavFile&) = delete;
     WavFile& operator=(const WavFile&) = delete;
 
     void write(const std::int16_t* samples, std::size_t count);
-    // Finishes the header, closes, and renames into place.
+    // Finishes the header, closes, and puts the file in place. On failure nothing is left.
     void commit();
-    // Closes and removes the temporary file, for a way out that skips destructors.
+    // Closes and removes the unfinished file, for a way out that skips destructors.
     void discard();
 
 private:
-    [[noreturn]] void fail(const std::string& reason) const;
+    [[noreturn]] void fail(const std::string& reason);
     void flush();
 
-    std::filesystem::path path_;
-    std::filesystem::path temp_;
-    sf_private_tag* file_ = nullptr;
-    // libsndfile makes a system call per write; a render hands over a few ms at a time.
+    common::AtomicFile file_;
+    sf_private_tag* sound_file_ = nullptr;
+    // libsndfile makes a write per call; a render hands over a few ms at a time.
     std::vector<std::int16_t> buffer_;
-    bool committed_ = false;  // or discarded: nothing is left to clean up
 };
 
 }  // namespace sound

@@ -1,4 +1,5 @@
-// Register writes on their way to the thread that renders the chip: one writer, one reader, no locks.
+// Register writes on their way to the thread that renders the chip: one writer, one reader, no
+// locks.
 #pragma once
 
 #include <array>
@@ -39,7 +40,9 @@ public:
         return true;
     }
     // Consumer side: drops the write that peek() gave.
-    void pop() { head_.store(head_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    void pop() {
+        head_.store(head_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
 
 private:
     static_assert((kCapacity & (kCapacity - 1)) == 0, "the counters wrap cleanly at a power of 2");

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "capture/dro_writer.h"
+#include "capture/vgm_writer.h"
 #include "capture_readers.h"
 #include "common/run_error.h"
 #include "fm/blaster.h"
@@ -106,4 +109,24 @@ TEST(CaptureFile, OnlyTheFirstFinishWrites) {
     readers::writeReg(port, 0xB0, 0x00);
     port.finish(10.0);
     EXPECT_EQ(readers::readFile(dir.path() / "s.vgm"), first);
+}
+
+TEST(CaptureFile, LengthsTheHeaderCannotHoldAreRefusedNotWrapped) {
+    // Both headers count the length in 32 bits: VGM in 44,100 Hz samples, DRO in ms.
+    constexpr double kMax = 4294967295.0;
+    const std::vector<capture::TimedWrite> none;
+    EXPECT_EQ(readers::readVgm(capture::encodeVgm(none, kMax / 44100, {})).total_samples,
+              4294967295u);
+    EXPECT_THROW(capture::encodeVgm(none, (kMax + 1) / 44100, {}), std::length_error);
+    EXPECT_EQ(readers::readDro(capture::encodeDro(none, kMax / 1000)).length_ms, 4294967295u);
+    EXPECT_THROW(capture::encodeDro(none, (kMax + 1) / 1000), std::length_error);
+
+    // A capture that cannot be written whole leaves the file it would have replaced alone.
+    readers::ScratchDir dir;
+    std::ofstream(dir.path() / "s.vgm") << "old";
+    fm::NonePort chip;
+    fm::CapturePort port(chip, dir.path() / "s.vgm", noTime, "vesk");
+    EXPECT_THROW(port.finish((kMax + 1) / 44100), std::runtime_error);
+    EXPECT_EQ(readers::readFile(dir.path() / "s.vgm"), (readers::Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"s.vgm"});
 }

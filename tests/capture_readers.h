@@ -67,7 +67,7 @@ inline Vgm readVgm(const Bytes& b) {
         if (cmd == 0x5A) v.writes.push_back({v.samples_played, b.at(at + 1), b.at(at + 2)});
         if (cmd == 0x61) v.samples_played += le(b, at + 1, 2);
         if (cmd == 0x62 || cmd == 0x63) v.samples_played += cmd == 0x62 ? 735 : 882;
-        if ((cmd & 0xF0) == 0x70) v.samples_played += (cmd & 0x0Fu) + 1;
+        if ((cmd & 0xF0) == 0x70) v.samples_played += static_cast<unsigned>(cmd & 0x0F) + 1;
         if (cmd != 0x5A && cmd != 0x61 && cmd != 0x62 && cmd != 0x63 && (cmd & 0xF0) != 0x70)
             throw std::runtime_error("unexpected VGM command " + std::to_string(cmd));
         at += cmd == 0x5A || cmd == 0x61 ? 3 : 1;
@@ -111,7 +111,8 @@ inline Dro readDro(const Bytes& b) {
     d.long_delay_code = b.at(0x18);
     for (char reg : text(b, 0x1A, b.at(0x19))) d.codemap.push_back(static_cast<std::uint8_t>(reg));
     const std::size_t pairs_at = 0x1A + d.codemap.size();
-    if (b.size() != pairs_at + 2u * d.pair_count) throw std::runtime_error("pair count is off");
+    if (b.size() != pairs_at + 2 * static_cast<std::size_t>(d.pair_count))
+        throw std::runtime_error("pair count is off");
     for (std::size_t at = pairs_at; at < b.size(); at += 2) {
         const int code = b[at], value = b[at + 1];
         if (code == d.short_delay_code) {

@@ -49,7 +49,8 @@ TEST(ChipOptions, BaudIsAWholeRateForASerialChipOnly) {
     EXPECT_EQ(parse({"--baud=57600", "--chip=serial:/dev/ttyACM0"}).options.baud, 57600);
     for (const char* refused : {"0", "115k", "4000001"})
         EXPECT_EQ(parse({"--chip", "serial:/dev/ttyUSB0", "--baud", refused}).action,
-                  Action::UsageError) << refused;
+                  Action::UsageError)
+            << refused;
     EXPECT_EQ(parse({"--chip", "none", "--baud", "9600"}).action, Action::UsageError);
 #ifdef __linux__
     EXPECT_EQ(parse({"--chip", "ports"}).options.chip, app::Chip::Ports);

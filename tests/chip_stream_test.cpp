@@ -1,11 +1,12 @@
 // The chip stream applies each write at the sample its stamp names, and a late one at once.
+#include "sound/chip_stream.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "fm/opl2.h"
-#include "sound/chip_stream.h"
 #include "sound/write_queue.h"
 
 namespace {
@@ -30,7 +31,8 @@ std::vector<std::int16_t> takeAll(sound::ChipStream& stream, std::size_t n) {
 // Runs a stream to `frame` in strides of `stride`, as a callback would.
 void runTo(sound::ChipStream& stream, sound::WriteQueue& queue, std::int64_t frame,
            std::int64_t stride) {
-    while (stream.frame() < frame) stream.advanceTo(std::min(frame, stream.frame() + stride), queue);
+    while (stream.frame() < frame)
+        stream.advanceTo(std::min(frame, stream.frame() + stride), queue);
 }
 
 TEST(ChipStream, AWriteLandsAtItsStampWhereverTheRunIsSplit) {

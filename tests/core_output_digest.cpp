@@ -48,7 +48,8 @@ struct Program {
 class Recorder final : public fm::PortIo, public playback::Clock, public playback::EventPump {
 public:
     void out(std::uint16_t port, std::int16_t value) override {
-        if (auto write = decoder_.out(port, value)) program.writes.push_back({program.length, *write});
+        if (auto write = decoder_.out(port, value))
+            program.writes.push_back({program.length, *write});
     }
     std::uint8_t in(std::uint16_t) override { return fm::opl2::kIdleStatus; }
     float secondsSinceMidnight() override {
@@ -158,8 +159,8 @@ int main(int argc, char** argv) {
             }
         }
         std::printf("%s %016llx\n", name,
-                    static_cast<unsigned long long>(coreDigest(emulator, program,
-                                                               raw_dir.empty() ? nullptr : &raw)));
+                    static_cast<unsigned long long>(
+                        coreDigest(emulator, program, raw_dir.empty() ? nullptr : &raw)));
     }
     return 0;
 }

@@ -64,7 +64,8 @@ TEST(DroCapture, KeyOnsStayWithinOneMillisecondOfTheStepGridForAWholeSong) {
         if (readers::isKeyOn(w)) key_ons.push_back(w);
     ASSERT_EQ(key_ons.size(), 2u * readers::kSongSteps);
     for (std::size_t i = 0; i < key_ons.size(); ++i) {
-        const double grid_ms = static_cast<double>(i / 2) * readers::kStepSeconds * 1000.0;
+        const std::size_t step = i / 2;  // two key-ons a step
+        const double grid_ms = static_cast<double>(step) * readers::kStepSeconds * 1000.0;
         EXPECT_LE(std::abs(static_cast<double>(key_ons[i].at) - grid_ms), 1.0) << i;
     }
     EXPECT_EQ(c.dro.length_ms, 67192u);

@@ -1,10 +1,11 @@
 // The emulated chip's ports: what reaches the chip, and when.
+#include "sound/emulated_port.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "sound/sound_chip.h"
-#include "sound/emulated_port.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ TEST(EmulatedPort, WritesBeyondAFullQueueAreCountedForTheChipToReport) {
     auto chip = sound::SoundChip::forRender(sound::Emulator::Dosbox, 48000);
     auto port = chip->makePort();
     port->out(fm::opl2::kAddressPort, 0xA0);
-    for (std::size_t i = 0; i < sound::WriteQueue::kCapacity + 3; ++i) port->out(fm::opl2::kDataPort, 1);
+    for (std::size_t i = 0; i < sound::WriteQueue::kCapacity + 3; ++i)
+        port->out(fm::opl2::kDataPort, 1);
     // Then the chip knows exactly how many were lost
     EXPECT_EQ(chip->droppedWrites(), 3);
 }

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "fm/blaster.h"
+#include "playback/player.h"
+#include "song/song.h"
 #include "sound/chip_stream.h"
 #include "sound/emulated_port.h"
-#include "playback/player.h"
 #include "sound_test_support.h"
-#include "song/song.h"
 
 namespace {
 
@@ -22,7 +22,8 @@ constexpr int kRateHz = 48000;
 class OneStep : public playback::Clock, public playback::EventPump {
 public:
     explicit OneStep(sound::Emulator emulator)
-        : stream_(emulator, kRateHz), port_(queue_, [this] { return stream_.frame(); }),
+        : stream_(emulator, kRateHz),
+          port_(queue_, [this] { return stream_.frame(); }),
           blaster_(port_) {
         blaster_.Blasterresetcard();
         blaster_.BlasterInit();
@@ -47,12 +48,12 @@ public:
         return static_cast<float>(static_cast<double>(stream_.frame()) / kRateHz);
     }
     void processEvents(double max_block_s) override {
-        stream_.advanceTo(stream_.frame() + std::llround(std::ceil(max_block_s * kRateHz)),
-                          queue_);
+        stream_.advanceTo(stream_.frame() + std::llround(std::ceil(max_block_s * kRateHz)), queue_);
         if (sound_.empty()) start_ = stream_.taken();
         std::vector<std::int16_t> out(stream_.pending());
-        sound_.insert(sound_.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(
-                                                               stream_.take(out.data(), out.size())));
+        sound_.insert(
+            sound_.end(), out.begin(),
+            out.begin() + static_cast<std::ptrdiff_t>(stream_.take(out.data(), out.size())));
     }
 
 private:
@@ -133,9 +134,8 @@ int bestOffset(const std::vector<std::int16_t>& sound, std::int64_t at,
 
 TEST_P(EmulatorCore, EveryStepOfARenderSoundsAtItsStampedSample) {
     // Given the whole tune rendered, and each step's notes played alone on a fresh chip,
-    const sound_test::Rendered r =
-        sound_test::renderSong(GetParam(), kRateHz, std::string("onset-") +
-                                                        sound::emulatorName(GetParam()) + ".wav");
+    const sound_test::Rendered r = sound_test::renderSong(
+        GetParam(), kRateHz, std::string("onset-") + sound::emulatorName(GetParam()) + ".wav");
     sound_test::WavInfo info;
     const auto wav = sound_test::readWav(r.path, info);
     ASSERT_EQ(r.key_ons.size(), 2u * song::kSteps);
@@ -153,8 +153,9 @@ TEST_P(EmulatorCore, EveryStepOfARenderSoundsAtItsStampedSample) {
         const std::vector<std::int16_t> piece(
             reference.begin() + static_cast<std::ptrdiff_t>(skip),
             reference.begin() + static_cast<std::ptrdiff_t>(skip + length));
-        const auto stamped = std::llround(r.key_ons[2 * static_cast<std::size_t>(step - 1)].at_s *
-                                          kRateHz) - r.start_frame;
+        const auto stamped =
+            std::llround(r.key_ons[2 * static_cast<std::size_t>(step - 1)].at_s * kRateHz) -
+            r.start_frame;
         // then the step sounds in the render where its key-on was stamped, to a few samples.
         EXPECT_LE(std::abs(bestOffset(wav, stamped + static_cast<std::int64_t>(skip), piece, 40)),
                   10)

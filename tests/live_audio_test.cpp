@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "sound/sound_chip.h"
 #include "app/vesk.h"
 #include "chip_fakes.h"
 #include "fm/blaster.h"
 #include "playback/player.h"
 #include "song/song.h"
+#include "sound/sound_chip.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ public:
 TEST_F(LiveAudio, PlayerAndCallbackShareTheChipWithoutRaces) {
     std::vector<std::string> warnings;
     auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000,
-                                        [&](const std::string& w) { warnings.push_back(w); });
+                                          [&](const std::string& w) { warnings.push_back(w); });
     ASSERT_TRUE(warnings.empty()) << warnings.front();
     ASSERT_NE(chip->audio(), nullptr);
     auto port = chip->makePort();
@@ -61,8 +61,7 @@ TEST_F(LiveAudio, PlayerAndCallbackShareTheChipWithoutRaces) {
     blaster.BlasterInit();
     // Short steps: a handful of key-ons and key-offs while the callback runs.
     for (int fnumber : {647, 577, 514, 577})
-        player.Blasterplay(Int16{1}, Int16{3}, Int16{fnumber}, Int16{2}, Int16{2}, Int16{514},
-                           0.2);
+        player.Blasterplay(Int16{1}, Int16{3}, Int16{fnumber}, Int16{2}, Int16{2}, Int16{514}, 0.2);
     EXPECT_GT(chip->audio()->stats().callbacks, 10);
     chip->close();  // while the device runs; returns once a callback under way is done
     chip->close();
@@ -83,7 +82,7 @@ TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {
     setenv("SDL_AUDIODRIVER", "nonexistent-driver", 1);
     std::vector<std::string> warnings;
     auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000,
-                                        [&](const std::string& w) { warnings.push_back(w); });
+                                          [&](const std::string& w) { warnings.push_back(w); });
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_TRUE(warnings[0].starts_with("no audio device (")) << warnings[0];
     EXPECT_TRUE(warnings[0].ends_with("); playing silently")) << warnings[0];
@@ -103,8 +102,9 @@ TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {
 TEST_F(LiveAudio, SlutaWhilePlayingEndsPromptlyAndCleanly) {
     // Given the program playing the tune with the audio thread running,
     // when "sluta" arrives a second in, then it exits 0 well before the tune would end.
-    const std::string command = "(printf 'start\\n'; sleep 1; printf 'sluta\\n') | "
-                                "timeout 20 " VESK_BINARY " --text > /dev/null";
+    const std::string command =
+        "(printf 'start\\n'; sleep 1; printf 'sluta\\n') | "
+        "timeout 20 " VESK_BINARY " --text > /dev/null";
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
 #include "app/platform/quit_signals.h"
+#include "app/program.h"
 #include "app/render/render_front_end.h"
 #include "capture_readers.h"
 #include "chip_fakes.h"
@@ -25,7 +25,9 @@ constexpr std::size_t kStartupWrites = 292;
 constexpr std::size_t kWritesPerStep = 6;
 
 // A DRO keeps start-up's writes to the registers the chip has: 170 of its 292.
-std::size_t startupWritesIn(const std::string& format) { return format == "dro" ? 170 : kStartupWrites; }
+std::size_t startupWritesIn(const std::string& format) {
+    return format == "dro" ? 170 : kStartupWrites;
+}
 
 // The writes a capture file holds, in either format, with their times in seconds.
 struct CapturedWrite {
@@ -93,7 +95,9 @@ protected:
         close(fds_[1]);
         fds_[1] = -1;
     }
-    std::filesystem::path capturePath() const { return dir_.path() / (std::string("s.") + GetParam()); }
+    std::filesystem::path capturePath() const {
+        return dir_.path() / (std::string("s.") + GetParam());
+    }
     app::Options textOptions() const {
         app::Options options;
         options.text = true;
@@ -170,17 +174,23 @@ TEST_P(ProgramCapture, EndOfInputFinishesTheCaptureAfterTheWholeTune) {
     EXPECT_EQ(readCapture(capturePath()).size(), startupWritesIn(GetParam()) + 74 * kWritesPerStep);
 }
 
-TEST_P(ProgramCapture, RunTimeErrorFinishesTheCaptureWithTheWritesBeforeTheFault) {
+TEST_P(ProgramCapture, RunTimeErrorKeysOffAndFinishesTheCaptureWithTheWritesBeforeTheFault) {
     app::Program program(textOptions(), [this] { return clock_.elapsed(); });
     // Given a fault at the 5th write of step 2
     program.wrap<FaultAtWrite>(static_cast<int>(kStartupWrites + kWritesPerStep) + 5);
     type("start\n");
     EXPECT_EQ(runText(program), 1);
     EXPECT_EQ(fault_, "run-time error: Overflow");
-    // Then the capture holds everything up to it and nothing after
+    // Then the capture holds everything up to it, then the way out's key-offs of the two
+    // voices still sounding, and nothing else
     const auto writes = readCapture(capturePath());
-    ASSERT_EQ(writes.size(), startupWritesIn(GetParam()) + kWritesPerStep + 4);
-    EXPECT_TRUE(writes.back().reg >= 0xB0 && writes.back().reg <= 0xB8);  // step 2's second key-on
+    ASSERT_EQ(writes.size(), startupWritesIn(GetParam()) + kWritesPerStep + 4 + 2);
+    const CapturedWrite& last_key_on = writes[writes.size() - 3];
+    EXPECT_TRUE(last_key_on.reg >= 0xB0 && last_key_on.reg <= 0xB8);  // step 2's second key-on
+    EXPECT_EQ(writes[writes.size() - 2].reg, 0xB0);
+    EXPECT_EQ(writes[writes.size() - 2].value, 0);
+    EXPECT_EQ(writes.back().reg, 0xB1);
+    EXPECT_EQ(writes.back().value, 0);
 }
 
 TEST_P(ProgramCapture, RunsToTheMomentTheProgramEndsNotItsLastWrite) {
@@ -208,7 +218,8 @@ struct RenderedCapture {
 
 RenderedCapture renderWithCapture(const readers::ScratchDir& dir, const char* capture_name) {
     app::Options options;
-    options.emulator = sound::Emulator::Dosbox;  // the fastest core: the capture does not depend on it
+    options.emulator =
+        sound::Emulator::Dosbox;  // the fastest core: the capture does not depend on it
     options.render = (dir.path() / "s.wav").string();
     options.capture = (dir.path() / capture_name).string();
     options.port_trace = (dir.path() / "s.trace").string();
@@ -242,8 +253,7 @@ TEST(RenderCapture, HoldsTheTracesWritesWithKeyOnsOnTheStepGrid) {
         // Start-up at 0, "Start" once it has settled, then a step every 0.908 s. A step lasts
         // until the single-precision clock shows 0.908 s gone, which may take one sample more.
         std::vector<double> step_starts;
-        for (std::size_t i = 0; i < run.captured.size(); ++i) {
-            const CapturedWrite& w = run.captured[i];
+        for (const CapturedWrite& w : run.captured) {
             const bool first_of_step = w.reg == 0xA0 || w.reg == 0xA1;
             const bool after_startup = w.at_s > 0;
             if (first_of_step && after_startup &&
@@ -257,7 +267,8 @@ TEST(RenderCapture, HoldsTheTracesWritesWithKeyOnsOnTheStepGrid) {
         for (std::size_t k = 1; k < step_starts.size(); ++k) {
             const double length_s = step_starts[k] - step_starts[k - 1];
             EXPECT_GE(length_s, 0.908 - c.tolerance_s) << c.name << " step " << k;
-            EXPECT_LE(length_s, 0.908 + kOneOutputSample + c.tolerance_s) << c.name << " step " << k;
+            EXPECT_LE(length_s, 0.908 + kOneOutputSample + c.tolerance_s)
+                << c.name << " step " << k;
         }
     }
 }

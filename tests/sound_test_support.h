@@ -7,23 +7,23 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "app/render/render_front_end.h"
-#include "sound/sound_chip.h"
-#include "sound/opl_emulator.h"
 #include "fm/port_io.h"
+#include "sound/opl_emulator.h"
+#include "sound/sound_chip.h"
 
 namespace sound_test {
 
 // A scratch directory of this test process's own.
 inline std::filesystem::path scratchDir() {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("vesk-sound-test-" + std::to_string(getpid()));
+    auto dir =
+        std::filesystem::temp_directory_path() / ("vesk-sound-test-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     return dir;
 }

@@ -1,4 +1,6 @@
 // The text front end: typed commands are the buttons, read during waits as well.
+#include "app/text/text_front_end.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "app/platform/quit_signals.h"
-#include "app/text/text_front_end.h"
 #include "chip_fakes.h"
 #include "fake_time_front_end.h"
 
@@ -131,6 +132,19 @@ TEST_F(TextFrontEndTest, UnknownLinesGetAHintAndChangeNothing) {
     EXPECT_NE(text.find("unknown command \"play\""), std::string::npos);
     EXPECT_EQ(text.find("unknown command \"\""), std::string::npos);
     EXPECT_EQ(port_.writes().size(), kStartupWrites + 2);
+}
+
+TEST_F(TextFrontEndTest, ARunawayLineIsDroppedWholeWithOneWarning) {
+    // Given a line far longer than any command whose tail, alone, would read "start"
+    FakeTimeFrontEnd front_end(port_, clock_, fds_[0], out_);
+    type(std::string(20000, ' ') + "start\nsluta\n");
+    // Then nothing of it plays, it is reported once, and the next line is read as usual
+    EXPECT_EQ(run(front_end), 0);
+    EXPECT_EQ(port_.writes().size(), kStartupWrites + 2);
+    const std::string text = printed();
+    const std::string warning = "input line too long; ignored.";
+    ASSERT_NE(text.find(warning), std::string::npos);
+    EXPECT_EQ(text.find(warning, text.find(warning) + 1), std::string::npos);
 }
 
 }  // namespace

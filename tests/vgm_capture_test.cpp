@@ -68,7 +68,8 @@ TEST(VgmCapture, KeyOnsStayWithinOneSampleOfTheStepGridForAWholeSong) {
         if (readers::isKeyOn(w)) key_ons.push_back(w);
     ASSERT_EQ(key_ons.size(), 2u * readers::kSongSteps);
     for (std::size_t i = 0; i < key_ons.size(); ++i) {
-        const double grid = static_cast<double>(i / 2) * readers::kStepSeconds * kRateHz;
+        const std::size_t step = i / 2;  // two key-ons a step
+        const double grid = static_cast<double>(step) * readers::kStepSeconds * kRateHz;
         EXPECT_LE(std::abs(static_cast<double>(key_ons[i].at) - grid), 1.0) << "key-on " << i;
     }
     // Without an end time, the capture ends with its last write: the last step's key-offs.

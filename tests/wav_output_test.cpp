@@ -64,9 +64,9 @@ TEST(WavOutput, InterruptedRenderLeavesNothingAndEndsWithTheSignal) {
     struct Ended {
         int status;
     };
-    app::RenderFrontEnd render(*port, *chip, dir / "song.wav", nullptr,
-                               [](int status) { throw Ended{status}; },
-                               [&pumps] { return ++pumps > 400 ? SIGINT : 0; });
+    app::RenderFrontEnd render(
+        *port, *chip, dir / "song.wav", nullptr, [](int status) { throw Ended{status}; },
+        [&pumps] { return ++pumps > 400 ? SIGINT : 0; });
     try {
         render.render();
         FAIL() << "the render ran to the end";

@@ -1,5 +1,6 @@
 // The Qt window: its layout, its start-up writes, playback from the buttons, and every way out.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QApplication>
 #include <QIcon>
@@ -8,19 +9,16 @@
 #include <QTest>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-
-#include <cstdio>
-#include <cstdlib>
-
 #include "app/platform/clock.h"
-#include "app/window/main_window.h"
 #include "app/platform/quit_signals.h"
+#include "app/window/main_window.h"
 #include "common/run_error.h"
 #include "tests/chip_fakes.h"
 
@@ -336,8 +334,7 @@ TEST(WindowEnding, ClosingDuringAStepStopsThePlaybackLikeSluta) {
             rig.window->load();
             rig.report_from = holding(10);
             rig.when(holding(10), [&rig] {
-                QMetaObject::invokeMethod(rig.window.get(), &QWidget::close,
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(rig.window.get(), &QWidget::close, Qt::QueuedConnection);
             });
             rig.click("PlayOn");
         },

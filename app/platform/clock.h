@@ -1,4 +1,5 @@
-// The platform clock: seconds since local midnight, at single precision like the timer it stands for.
+// The platform clock: seconds since local midnight, at single precision like the timer it stands
+// for.
 #pragma once
 
 #include "playback/timed_wait.h"

@@ -1,7 +1,7 @@
 // Local time of day from the wall clock.
-#include "app/platform/clock.h"
-
 #include <ctime>
+
+#include "app/platform/clock.h"
 
 namespace app {
 
@@ -14,6 +14,8 @@ double preciseSecondsSinceMidnight() {
            static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-float RealClock::secondsSinceMidnight() { return static_cast<float>(preciseSecondsSinceMidnight()); }
+float RealClock::secondsSinceMidnight() {
+    return static_cast<float>(preciseSecondsSinceMidnight());
+}
 
 }  // namespace app

@@ -1,7 +1,7 @@
 // Local time of day from the wall clock, in the milliseconds Windows keeps it in.
-#include "app/platform/clock.h"
-
 #include <windows.h>
+
+#include "app/platform/clock.h"
 
 namespace app {
 
@@ -11,6 +11,8 @@ double preciseSecondsSinceMidnight() {
     return now.wHour * 3600.0 + now.wMinute * 60.0 + now.wSecond + now.wMilliseconds / 1000.0;
 }
 
-float RealClock::secondsSinceMidnight() { return static_cast<float>(preciseSecondsSinceMidnight()); }
+float RealClock::secondsSinceMidnight() {
+    return static_cast<float>(preciseSecondsSinceMidnight());
+}
 
 }  // namespace app

@@ -1,6 +1,4 @@
 // poll() on standard input and on the quit signals' self-pipe.
-#include "app/platform/input_wait.h"
-
 #include <poll.h>
 #include <unistd.h>
 
@@ -8,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 
+#include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
 
 namespace app {

@@ -1,14 +1,13 @@
 // A reader thread on standard input and an event, waited on with the quit signals' event.
-#include "app/platform/input_wait.h"
-
-#include <io.h>
 #include <windows.h>
+#include <io.h>
 
 #include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <thread>
 
+#include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
 
 // Windows 10's console understands escape sequences once this mode is on.

@@ -1,7 +1,7 @@
 // The x86 port instructions as glibc has them; the only place the program touches real ports.
-#include "app/platform/port_instructions.h"
-
 #include <stdexcept>
+
+#include "app/platform/port_instructions.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <sys/io.h>

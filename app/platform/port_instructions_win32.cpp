@@ -1,8 +1,8 @@
 // On Windows a card's ports are reached through the port library, not the processor's own
 // instructions: user programs may not execute them.
-#include "app/platform/port_instructions.h"
-
 #include <stdexcept>
+
+#include "app/platform/port_instructions.h"
 
 namespace app {
 

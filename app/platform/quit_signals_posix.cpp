@@ -1,10 +1,12 @@
 // A self-pipe: the only async-signal-safe way to wake a poll() or a Qt event loop.
-#include "app/platform/quit_signals.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <initializer_list>
+
+#include "app/platform/quit_signals.h"
 
 namespace app {
 
@@ -33,8 +35,36 @@ void installQuitSignals() {
     struct sigaction action {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal (HUP) is the window being closed from outside: the same as TERM.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(signal_number, &action, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+void endAfterSignal(int status) {
+    if (status != 128 + SIGQUIT) return;
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(SIGQUIT, &fallback, nullptr);
+    sigset_t quit;
+    sigemptyset(&quit);
+    sigaddset(&quit, SIGQUIT);
+    sigprocmask(SIG_UNBLOCK, &quit, nullptr);
+    raise(SIGQUIT);
+}
+
+void openStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor: this one, since those below it are open by now.
+        const int null_fd = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null_fd != fd && null_fd >= 0) close(null_fd);
+    }
 }
 
 int pendingQuitSignal() { return g_signal; }

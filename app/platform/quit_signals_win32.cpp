@@ -1,10 +1,10 @@
 // Console control events stand in for the signals; an event wakes whatever waits.
-#include "app/platform/quit_signals.h"
-
 #include <windows.h>
 
 #include <atomic>
 #include <csignal>
+
+#include "app/platform/quit_signals.h"
 
 namespace app {
 
@@ -56,5 +56,16 @@ void clearQuitSignal() {
     g_signal.store(0);
     ResetEvent(wakeEvent());
 }
+
+}  // namespace app
+
+namespace app {
+
+// Windows has no signal whose default action dumps core: every status simply returns.
+void endAfterSignal(int) {}
+
+// A console program always starts with its standard handles; a GUI start gives it none, and
+// the C runtime then refuses writes to them rather than handing the descriptors to a file.
+void openStandardStreams() {}
 
 }  // namespace app

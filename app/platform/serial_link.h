@@ -12,7 +12,6 @@ namespace app {
 // at `baud`, then gives the board settle_ms to start listening. Nothing is sent. Raises
 // std::runtime_error with one line naming the device, the cause and, where there is one, the
 // remedy.
-std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int baud,
-                                               int settle_ms);
+std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int baud, int settle_ms);
 
 }  // namespace app

@@ -1,6 +1,4 @@
 // A serial device through termios: raw 8N1, no flow control, non-blocking writes retried.
-#include "app/platform/serial_link.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -13,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/platform/serial_link.h"
 #include "common/run_error.h"
 
 namespace app {
@@ -90,8 +89,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int baud,
-                                               int settle_ms) {
+std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int baud, int settle_ms) {
     auto fail = [&device](const std::string& why) -> std::runtime_error {
         return std::runtime_error("cannot use serial device " + device + ": " + why);
     };
@@ -107,8 +105,9 @@ std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int ba
         const int error = errno;
         std::string why = reason(error);
         if (error == EACCES)
-            why += "; add yourself to the dialout group (sudo usermod -aG dialout $USER) and "
-                   "log in again";
+            why +=
+                "; add yourself to the dialout group (sudo usermod -aG dialout $USER) and "
+                "log in again";
         if (error == ENOENT) why += "; is the board plugged in? (ls /dev/ttyUSB* /dev/ttyACM*)";
         throw fail(why);
     }

@@ -1,6 +1,4 @@
 // A COM port through the Win32 communications API: raw 8N1, no flow control, writes retried.
-#include "app/platform/serial_link.h"
-
 #include <windows.h>
 
 #include <chrono>
@@ -8,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "app/platform/serial_link.h"
 #include "common/run_error.h"
 
 namespace app {
@@ -22,16 +21,19 @@ std::string reason(DWORD error) {
     const DWORD n = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(error);
+    std::string message =
+        n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(error);
     if (text != nullptr) LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
         message.pop_back();
     return message;
 }
 
 class Win32SerialLink final : public fm::SerialLink {
 public:
-    Win32SerialLink(std::string device, HANDLE handle) : device_(std::move(device)), handle_(handle) {}
+    Win32SerialLink(std::string device, HANDLE handle)
+        : device_(std::move(device)), handle_(handle) {}
     ~Win32SerialLink() override { CloseHandle(handle_); }
     Win32SerialLink(const Win32SerialLink&) = delete;
     Win32SerialLink& operator=(const Win32SerialLink&) = delete;
@@ -45,12 +47,14 @@ public:
                 const DWORD error = GetLastError();
                 // What a USB adapter pulled out from under an open handle reports.
                 const bool gone = error == ERROR_ACCESS_DENIED || error == ERROR_GEN_FAILURE ||
-                                  error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_NOT_CONNECTED ||
+                                  error == ERROR_BAD_COMMAND ||
+                                  error == ERROR_DEVICE_NOT_CONNECTED ||
                                   error == ERROR_OPERATION_ABORTED;
                 lost(reason(error) + (gone ? " (unplugged?)" : ""));
             }
             // The write timeout ran out with nothing taken: the board has stopped.
-            if (wrote == 0) lost("it took no data for " + std::to_string(kStallLimitMs / 1000) + " s");
+            if (wrote == 0)
+                lost("it took no data for " + std::to_string(kStallLimitMs / 1000) + " s");
             done += wrote;  // a short write is only part of the way
         }
     }
@@ -67,8 +71,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int baud,
-                                               int settle_ms) {
+std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int baud, int settle_ms) {
     auto fail = [&device](const std::string& why) -> std::runtime_error {
         return std::runtime_error("cannot use serial device " + device + ": " + why);
     };
@@ -80,7 +83,8 @@ std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int ba
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         std::string why = reason(error);
-        if (error == ERROR_FILE_NOT_FOUND) why += "; is the board plugged in? (see Device Manager, Ports)";
+        if (error == ERROR_FILE_NOT_FOUND)
+            why += "; is the board plugged in? (see Device Manager, Ports)";
         if (error == ERROR_ACCESS_DENIED) why += "; in use by another program?";
         throw fail(why);
     }
@@ -94,7 +98,8 @@ std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int ba
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle, &dcb)) throw fail("not a serial device (" + reason(GetLastError()) + ")");
+    if (!GetCommState(handle, &dcb))
+        throw fail("not a serial device (" + reason(GetLastError()) + ")");
     // Raw bytes: 8 data bits, no parity, one stop bit; no RTS/CTS, DSR/DTR or XON/XOFF flow
     // control (XON and XOFF are register values here).
     dcb.BaudRate = static_cast<DWORD>(baud);

@@ -74,8 +74,8 @@ void RenderFrontEnd::writeOut(std::int64_t end_frame) {
             std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), end_frame - first));
         const std::size_t got = stream_.take(buffer.data(), want);
         // What came before "Start" is start-up, not part of the tune.
-        const std::int64_t skip = std::clamp<std::int64_t>(start_frame_ - first, 0,
-                                                           static_cast<std::int64_t>(got));
+        const std::int64_t skip =
+            std::clamp<std::int64_t>(start_frame_ - first, 0, static_cast<std::int64_t>(got));
         wav_.write(buffer.data() + skip, got - static_cast<std::size_t>(skip));
     }
 }

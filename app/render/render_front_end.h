@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <functional>
 
-#include "sound/sound_chip.h"
 #include "app/vesk.h"
-#include "sound/wav_file.h"
 #include "app/window_platform.h"
 #include "playback/player.h"
 #include "playback/timed_wait.h"
+#include "sound/sound_chip.h"
+#include "sound/wav_file.h"
 
 namespace app {
 

@@ -28,8 +28,8 @@ std::string normalised(std::string line) {
 
 }  // namespace
 
-TextFrontEnd::TextFrontEnd(fm::PortIo& port, playback::Clock& clock, int input_fd,
-                           std::FILE* out, std::function<void(int)> end,
+TextFrontEnd::TextFrontEnd(fm::PortIo& port, playback::Clock& clock, int input_fd, std::FILE* out,
+                           std::function<void(int)> end,
                            std::function<void(const std::string&)> fatal)
     : vesk_(*this, port, clock, *this),
       input_(input_fd),
@@ -112,12 +112,29 @@ void TextFrontEnd::processEvents(double max_block_s) {
 void TextFrontEnd::block(double max_block_s) { input_.block(max_block_s); }
 
 void TextFrontEnd::readInput() {
+    const std::size_t before = pending_.size();
     // End of input is the window being closed; a playback under way runs on to its end.
     if (input_.readReady(pending_) != InputWait::Read::Data) return;
+    if (skipping_line_) {
+        // The rest of a runaway line goes too, up to and with its newline.
+        const std::size_t newline = pending_.find('\n', before);
+        if (newline == std::string::npos) {
+            pending_.erase(before);
+            return;
+        }
+        pending_.erase(before, newline + 1 - before);
+        skipping_line_ = false;
+    }
     // No command is this long; drop a runaway line rather than grow without bound.
-    if (pending_.size() > kMaxLine && pending_.find('\n') == std::string::npos) {
-        pending_.clear();
+    const std::size_t last_newline = pending_.rfind('\n');
+    const std::size_t line_start = last_newline == std::string::npos ? 0 : last_newline + 1;
+    if (pending_.size() - line_start > kMaxLine) {
+        pending_.erase(line_start);
+        skipping_line_ = true;
+        if (progress_open_) std::fputc('\n', out_);
+        progress_open_ = false;
         std::fprintf(out_, "vesk: input line too long; ignored.\n");
+        std::fflush(out_);
     }
 }
 
@@ -146,8 +163,8 @@ void TextFrontEnd::stepStarted(int step, int depth, const song::Song& song) {
                      lower.c_str(), nesting.c_str());
         progress_open_ = true;
     } else {
-        std::fprintf(out_, "step %d/%d %s %s%s\n", step, song::kSteps, upper.c_str(),
-                     lower.c_str(), nesting.c_str());
+        std::fprintf(out_, "step %d/%d %s %s%s\n", step, song::kSteps, upper.c_str(), lower.c_str(),
+                     nesting.c_str());
     }
     std::fflush(out_);
 }

@@ -48,7 +48,7 @@ protected:
 private:
     [[noreturn]] void end(int status);
     void readInput();
-    void dispatch(const std::string& line);
+    void dispatch(const std::string& raw);
     template <typename Handler>
     void runHandler(Handler handler);
 
@@ -58,6 +58,7 @@ private:
     std::function<void(int)> end_;
     std::function<void(const std::string&)> fatal_;
     std::string pending_;
+    bool skipping_line_ = false;  // within a line too long to be a command, up to its newline
     int exit_status_ = 0;
     bool progress_on_tty_ = false;
     bool progress_open_ = false;

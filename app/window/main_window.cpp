@@ -1,6 +1,7 @@
 // Qt drives the window object; every way into our code from Qt passes one handler boundary.
 #include "app/window/main_window.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
@@ -10,13 +11,19 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 
-#include "app/program.h"
-#include "app/platform/quit_signals.h"
 #include "app/platform/clock.h"
+#include "app/platform/quit_signals.h"
+#include "app/program.h"
 #include "app/window/window_front_end.h"
 #include "common/run_error.h"
+
+#if __has_include(<xcb/xcb.h>)
+#include <xcb/xcb.h>
+#define VESK_HAVE_XCB 1
+#endif
 
 namespace app {
 
@@ -31,7 +38,6 @@ constexpr int kExitMeTop = 120;
 constexpr int kButtonWidth = 89;
 constexpr int kButtonHeight = 33;
 
-
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, int top) {
     auto* button = new QPushButton(QString::fromLatin1(caption), parent);
     button->setObjectName(QString::fromLatin1(name));
@@ -42,12 +48,36 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
     return button;
 }
 
+#ifdef VESK_HAVE_XCB
+// On X11 another client may destroy our window outright (XDestroyWindow); Qt then sends no
+// close event and would play on with no window. The server still reports DestroyNotify.
+class DestroyedWindowFilter final : public QAbstractNativeEventFilter {
+public:
+    explicit DestroyedWindowFilter(MainWindow& window) : window_(window) {}
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        // The top bit marks an event sent by another client rather than by the server.
+        constexpr std::uint8_t kSentByClient = 0x80;
+        if ((event->response_type & ~kSentByClient) != XCB_DESTROY_NOTIFY) return false;
+        const auto* destroyed = static_cast<const xcb_destroy_notify_event_t*>(message);
+        if (!window_.testAttribute(Qt::WA_WState_Created) ||
+            destroyed->window != static_cast<xcb_window_t>(window_.winId()))
+            return false;
+        window_.windowDestroyed();
+        return false;
+    }
+
+private:
+    MainWindow& window_;
+};
+#endif
+
 }  // namespace
 
 MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hooks, QWidget* parent)
-    : QWidget(parent),
-      hooks_(std::move(hooks)),
-      vesk_(*this, port, clock, *this) {
+    : QWidget(parent), hooks_(std::move(hooks)), vesk_(*this, port, clock, *this) {
     setWindowTitle(QStringLiteral("B"));
     // The installed icon itself (data/icons), built in as a resource.
     setWindowIcon(QIcon(QStringLiteral(":/icons/vesk-32.png")));
@@ -75,9 +105,16 @@ MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hoo
         connect(quit_notifier_, &QSocketNotifier::activated, this,
                 [this] { onQuitSignalReadable(); });
     }
+#ifdef VESK_HAVE_XCB
+    destroy_filter_ = std::make_unique<DestroyedWindowFilter>(*this);
+    QCoreApplication::instance()->installNativeEventFilter(destroy_filter_.get());
+#endif
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    if (destroy_filter_ && QCoreApplication::instance() != nullptr)
+        QCoreApplication::instance()->removeNativeEventFilter(destroy_filter_.get());
+}
 
 void MainWindow::load() {
     guarded([this] { vesk_.Form_Load(); });
@@ -153,6 +190,14 @@ void MainWindow::onQuitSignalReadable() {
     // the notifier cannot go quiet on it, nor fire forever on a stale byte.
     drainQuitSignalFd();
     guarded([this] { actOnQuitSignal(); });
+}
+
+void MainWindow::windowDestroyed() {
+    if (failing_) return;  // the fault's message is up; its end comes next
+    guarded([this] {
+        if (vesk_.playing()) vesk_.ExitMe_Click();
+        end(0);
+    });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

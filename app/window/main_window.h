@@ -11,6 +11,7 @@
 #include "fm/port_io.h"
 #include "playback/timed_wait.h"
 
+class QAbstractNativeEventFilter;
 class QPushButton;
 class QSocketNotifier;
 
@@ -45,6 +46,9 @@ public:
     // EventPump: handles what is pending, then blocks until the next event or max_block_s.
     void processEvents(double max_block_s) override;
 
+    // The native window was destroyed from outside, with no close event: ends as closing does.
+    void windowDestroyed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -61,6 +65,7 @@ private:
     QPushButton* play_on_ = nullptr;
     QPushButton* exit_me_ = nullptr;
     QSocketNotifier* quit_notifier_ = nullptr;
+    std::unique_ptr<QAbstractNativeEventFilter> destroy_filter_;
 
     int exit_status_ = 0;   // what "Sluta" ends with: 0, or 128 + a quit signal
     bool failing_ = false;  // a run-time error is being reported

@@ -42,9 +42,9 @@ void registerClass(HINSTANCE instance, WNDPROC procedure) {
         window_class.hInstance = instance;
         // The program's icon, from the executable's resources: large for Alt-Tab, small for
         // the title bar.
-        window_class.hIcon = static_cast<HICON>(
-            LoadImageW(instance, MAKEINTRESOURCEW(VESK_ICON), IMAGE_ICON,
-                       GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+        window_class.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(VESK_ICON),
+                                                           IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                           GetSystemMetrics(SM_CYICON), 0));
         window_class.hIconSm = static_cast<HICON>(
             LoadImageW(instance, MAKEINTRESOURCEW(VESK_ICON), IMAGE_ICON,
                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
@@ -201,8 +201,7 @@ void Win32Window::onClose() {
     });
 }
 
-LRESULT CALLBACK Win32Window::windowProc(HWND window, UINT message, WPARAM wparam,
-                                         LPARAM lparam) {
+LRESULT CALLBACK Win32Window::windowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_NCCREATE) {
         const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
         SetWindowLongPtrW(window, GWLP_USERDATA,

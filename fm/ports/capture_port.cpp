@@ -15,7 +15,8 @@ namespace {
 
 CaptureFormat formatOrThrow(const std::filesystem::path& path) {
     if (auto format = captureFormatFor(path)) return *format;
-    throw std::runtime_error("cannot write " + path.string() + ": not a .vgm or .dro file");
+    throw std::runtime_error("cannot write " + common::utf8Name(path) +
+                             ": not a .vgm or .dro file");
 }
 
 }  // namespace
@@ -52,13 +53,24 @@ void CapturePort::finish() { finish(writes_.empty() ? 0.0 : writes_.back().time_
 void CapturePort::finish(double end_s) {
     if (finished_) return;
     finished_ = true;
-    const std::vector<std::uint8_t> bytes =
-        format_ == CaptureFormat::Vgm
-            ? capture::encodeVgm(writes_, end_s, {"Vesk", "PC, AdLib-compatible OPL2", program_})
-            : capture::encodeDro(writes_, end_s);
-    file_.stream().write(reinterpret_cast<const char*>(bytes.data()),
-                         static_cast<std::streamsize>(bytes.size()));
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = format_ == CaptureFormat::Vgm
+                    ? capture::encodeVgm(writes_, end_s,
+                                         {"Vesk", "PC, AdLib-compatible OPL2", program_})
+                    : capture::encodeDro(writes_, end_s);
+    } catch (const std::exception& e) {
+        file_.discard();
+        throw std::runtime_error("cannot write " + common::utf8Name(file_.path()) + ": " +
+                                 e.what());
+    }
+    file_.write(bytes.data(), bytes.size());
     file_.commit();
+}
+
+void CapturePort::discard() {
+    finished_ = true;
+    file_.discard();
 }
 
 }  // namespace fm

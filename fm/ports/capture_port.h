@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "common/atomic_file.h"
 #include "capture/timed_write.h"
+#include "common/atomic_file.h"
 #include "fm/opl2.h"
 #include "fm/port_io.h"
 
@@ -38,6 +38,8 @@ public:
     // recorded. Raises std::runtime_error if the file cannot be written.
     void finish();
     void finish(double end_s);
+    // Leaves no file: the one it would have replaced stays as it was.
+    void discard();
 
     CaptureFormat format() const { return format_; }
 

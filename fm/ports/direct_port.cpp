@@ -24,8 +24,9 @@ DirectPort::DirectPort(std::unique_ptr<PortInstructions> instructions)
     // The kernel grants ports to root or to a program with CAP_SYS_RAWIO, and to neither
     // while it is locked down (Secure Boot).
     if (error == EPERM)
-        message += "; run vesk as root or give it CAP_SYS_RAWIO "
-                   "(sudo setcap cap_sys_rawio+ep vesk), with kernel lockdown off";
+        message +=
+            "; run vesk as root or give it CAP_SYS_RAWIO "
+            "(sudo setcap cap_sys_rawio+ep vesk), with kernel lockdown off";
     throw std::runtime_error(message);
 }
 

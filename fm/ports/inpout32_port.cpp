@@ -30,15 +30,15 @@ std::string systemMessage(DWORD error) {
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string message;
     if (length > 0) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr,
-                                             0, nullptr, nullptr);
+        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                             nullptr, nullptr);
         message.resize(static_cast<std::size_t>(size));
         WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), size,
                             nullptr, nullptr);
     }
     LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' '))
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
     return message.empty() ? "error " + std::to_string(error) : message;
 }
@@ -47,8 +47,8 @@ std::string systemMessage(DWORD error) {
 // give it its real type.
 template <typename Fn>
 Fn entryPoint(HMODULE library, const char* name) {
-    const auto address = reinterpret_cast<Fn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+    const auto address =
+        reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
     if (address == nullptr) cannotLoad(std::string("it has no entry point ") + name);
     return address;
 }

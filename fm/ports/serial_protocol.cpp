@@ -26,7 +26,7 @@ std::uint8_t byte(int value) { return static_cast<std::uint8_t>(value & 0xFF); }
 constexpr int kNukeFirstByte = 0x80;
 constexpr int kNukeAddressHighShift = 6;  // address bits 8-6 go in the first byte
 constexpr int kNukeAddressLowBits = 0x3F;
-constexpr int kNukeValueLowBits = 0x7F;   // value bit 7 rides in the second byte's bit 0
+constexpr int kNukeValueLowBits = 0x7F;  // value bit 7 rides in the second byte's bit 0
 
 // ---- RetroWave OPL3 Express ----
 // Facts from the board maker's library, RetroWaveLib (github.com/SudoMaker/RetroWave):
@@ -46,7 +46,7 @@ constexpr std::uint8_t expanderWrite(int hardware_address) {
 // Expander registers, in the power-on layout (IOCON.BANK = 0).
 constexpr std::uint8_t kIodirA = 0x00;  // then IODIRB: 0 bits are outputs
 constexpr std::uint8_t kIocon = 0x0A;
-constexpr std::uint8_t kGpioA = 0x12;   // then GPIOB
+constexpr std::uint8_t kGpioA = 0x12;  // then GPIOB
 // HAEN makes each expander answer only its own hardware address; until it is set, every
 // expander takes every write. SEQOP stops the register address from counting up, so
 // successive bytes alternate between GPIOA and GPIOB: control lines, then data bus.
@@ -54,11 +54,11 @@ constexpr std::uint8_t kIoconHaenSeqop = 0x28;
 
 // Port A states during one write to the OPL3's first bank. (The second bank raises A1:
 // 0xE5 and 0xE7 in place of the first two.)
-constexpr std::uint8_t kLinesIdle = 0xFF;        // everything released
-constexpr std::uint8_t kLinesReset = 0xFE;       // /IC low: the chip resets
-constexpr std::uint8_t kLinesAddress = 0xE1;     // /CS and /WR low, A0 low: a register number
-constexpr std::uint8_t kLinesData = 0xE3;        // A0 high: its value
-constexpr std::uint8_t kLinesRelease = 0xFB;     // /CS and /WR high again: the write is done
+constexpr std::uint8_t kLinesIdle = 0xFF;     // everything released
+constexpr std::uint8_t kLinesReset = 0xFE;    // /IC low: the chip resets
+constexpr std::uint8_t kLinesAddress = 0xE1;  // /CS and /WR low, A0 low: a register number
+constexpr std::uint8_t kLinesData = 0xE3;     // A0 high: its value
+constexpr std::uint8_t kLinesRelease = 0xFB;  // /CS and /WR high again: the write is done
 
 // On the wire a frame opens with 0x00 and closes with 0x02; between them each byte carries 7
 // bits of the transfer in bits 7-1, most significant first, with bit 0 always set, so no data
@@ -127,9 +127,14 @@ void appendSerialWrite(SerialProtocol protocol, opl2::RegisterWrite write, Seria
         }
         case SerialProtocol::RetroWave: {
             // The value goes out twice: it must stay on the bus while the write is released.
-            const std::array<std::uint8_t, 8> command = {
-                expanderWrite(kOpl3Expander), kGpioA, kLinesAddress, write.reg,
-                kLinesData, write.value, kLinesRelease, write.value};
+            const std::array<std::uint8_t, 8> command = {expanderWrite(kOpl3Expander),
+                                                         kGpioA,
+                                                         kLinesAddress,
+                                                         write.reg,
+                                                         kLinesData,
+                                                         write.value,
+                                                         kLinesRelease,
+                                                         write.value};
             appendFrame(command, out);
             return;
         }
@@ -162,9 +167,11 @@ int serialSettleMs(SerialProtocol protocol) {
         // Both run on Arduinos. Optiboot starts the sketch about 1 s after a reset, older
         // bootloaders later; 2 s covers them.
         case SerialProtocol::Arduino:
-        case SerialProtocol::Nuke: return 2000;
+        case SerialProtocol::Nuke:
+            return 2000;
         // Its bridge is always listening.
-        case SerialProtocol::RetroWave: return 0;
+        case SerialProtocol::RetroWave:
+            return 0;
     }
     return 0;
 }

@@ -38,6 +38,22 @@ for args in "--bogus" "--chip=nope" "--chip" "--rate 7" "--text=yes" "--capture 
     [ -s "$work/usage.out" ] && fail "'$args' wrote to stdout"
 done
 
+# Two outputs in one file, however it is named, and --render with --text: usage errors that
+# touch no file.
+touch "$work/c.vgm" && ln -s c.vgm "$work/link.vgm" && ln "$work/c.vgm" "$work/hard.trace"
+for args in "--render $work/x.wav --port-trace $work/x.wav" \
+            "--render $work/x.wav --port-trace $work/./sub/../x.wav" \
+            "--capture $work/c.vgm --port-trace $work/c.vgm" \
+            "--capture $work/link.vgm --port-trace $work/c.vgm" \
+            "--capture $work/c.vgm --port-trace $work/hard.trace" \
+            "--render $work/x.wav --text"; do
+    # shellcheck disable=SC2086
+    run same '' $args
+    [ "$(status same)" = 2 ] || fail "'$args' exits $(status same), not 2"
+    grep -q '^Usage: vesk' "$work/same.err" || fail "'$args' shows no usage"
+done
+[ ! -e "$work/x.wav" ] && [ ! -s "$work/c.vgm" ] || fail "a usage error wrote a file"
+
 # The text front end: its prompt, then "sluta" ends it with status 0.
 run text 'sluta\n' --text --chip none
 [ "$(status text)" = 0 ] || fail "--text sluta exits $(status text)"

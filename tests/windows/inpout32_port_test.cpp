@@ -1,7 +1,8 @@
 // The Windows port backend against a stand-in inpout32.dll: what reaches the library, and the
 // libraries it must refuse.
-#include <windows.h>
+#include "fm/ports/inpout32_port.h"
 
+#include <windows.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,7 +13,6 @@
 #include "common/int16.h"
 #include "common/run_error.h"
 #include "fm/blaster.h"
-#include "fm/ports/inpout32_port.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
 // The Windows platform layer: the wait on standard input, the quit signals' event, the clock,
 // and file names in UTF-8.
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <io.h>
 
 #include <csignal>
 #include <string>
@@ -34,8 +33,8 @@ protected:
     }
     void type(const std::string& text) {
         DWORD written = 0;
-        ASSERT_TRUE(WriteFile(write_end_, text.data(), static_cast<DWORD>(text.size()), &written,
-                              nullptr));
+        ASSERT_TRUE(
+            WriteFile(write_end_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
     }
     void closeWriteEnd() {
         if (write_end_ != nullptr) CloseHandle(write_end_);

@@ -3,7 +3,6 @@
 // here runs in a child process (a death test), where the program's end prints what the chip got
 // and ends the process.
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -167,8 +166,8 @@ TEST(WindowEnding, AQuitSignalDuringAStepActsAsSlutaWithStatus130) {
 
 TEST(WindowIcon, TheProgramCarriesA32By32SixteenColourIcon) {
     // Read from vesk.exe itself, as Explorer reads it.
-    const HMODULE exe = LoadLibraryExW(app::wideFromUtf8(VESK_EXE).c_str(), nullptr,
-                                       LOAD_LIBRARY_AS_DATAFILE);
+    const HMODULE exe =
+        LoadLibraryExW(app::wideFromUtf8(VESK_EXE).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(exe, nullptr);
     const HRSRC group = FindResourceW(exe, MAKEINTRESOURCEW(VESK_ICON), MAKEINTRESOURCEW(14));
     ASSERT_NE(group, nullptr);  // RT_GROUP_ICON
