@@ -45,11 +45,12 @@ public:
             const auto left = static_cast<DWORD>(bytes.size() - done);
             if (!WriteFile(handle_, bytes.data() + done, left, &wrote, nullptr)) {
                 const DWORD error = GetLastError();
-                // What a USB adapter pulled out from under an open handle reports.
+                // What a USB adapter pulled out from under an open handle reports; Wine reports
+                // a hung-up line (EIO) as not ready.
                 const bool gone = error == ERROR_ACCESS_DENIED || error == ERROR_GEN_FAILURE ||
                                   error == ERROR_BAD_COMMAND ||
                                   error == ERROR_DEVICE_NOT_CONNECTED ||
-                                  error == ERROR_OPERATION_ABORTED;
+                                  error == ERROR_OPERATION_ABORTED || error == ERROR_NOT_READY;
                 lost(reason(error) + (gone ? " (unplugged?)" : ""));
             }
             // The write timeout ran out with nothing taken: the board has stopped.
@@ -115,6 +116,10 @@ std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int ba
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
+    // Unused, but SetCommState refuses any state whose XON and XOFF characters are equal: set
+    // them rather than keep whatever the driver reported.
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;

@@ -109,4 +109,5 @@ def main():
     print(f"{capture}: {len(got)} register writes, as in the trace")
 
 
-main()
+if __name__ == "__main__":
+    main()
