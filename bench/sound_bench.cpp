@@ -60,7 +60,7 @@ std::int64_t renderSong(sound::Emulator emulator, ProgramRecorder* (*front)(fm::
                                   [](int) { std::abort(); });
     front_end.render();
     if (recorder) recorded = recorder->writes;
-    return chip->stream()->frame();
+    return chip->run()->frame();
 }
 
 // The song's register program at native sample times, and the native samples it lasts: the
