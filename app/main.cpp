@@ -12,7 +12,7 @@
 #include "app/platform/clock.h"
 #include "app/render/render_front_end.h"
 #include "app/text/text_front_end.h"
-#include "app/window/window_front_end.h"
+#include "app/platform/window_module.h"
 #include "common/run_error.h"
 
 namespace {
@@ -90,5 +90,7 @@ int main(int argc, char** argv) {
     }
     if (!options.render.empty()) runRender(*program);
     if (options.text) runText(*program);
-    app::runWindow(*program, argc, argv);
+    const std::string reason = app::openWindow(*program, argc, argv);
+    app::printError("cannot load the window (" + reason + "); using the text front end");
+    runText(*program);
 }
