@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What each way of running loads: Qt only for the window, from its module, in a build tree and
-# once installed.
+# once installed; SDL only for live sound. A render loads neither.
 # Usage: libraries_loaded.sh VESK BUILD_DIR
 set -uo pipefail
 vesk=$1
@@ -25,12 +25,15 @@ loads() { opened "$1" | grep -q "$2"; }
 run render '' "$vesk" --render "$work/song.wav" --emulator dosbox
 [ "$(cat "$work/render.status")" = 0 ] || fail "render exits $(cat "$work/render.status")"
 loads render libQt6 && fail "a render loads Qt"
+loads render libSDL2 && fail "a render loads SDL"
 
 run text 'sluta\n' "$vesk" --text --chip none
 loads text libQt6 && fail "the text front end loads Qt"
 
 run live 'sluta\n' env SDL_AUDIODRIVER=dummy "$vesk" --text --emulator mame
 [ "$(cat "$work/live.status")" = 0 ] || fail "live text exits $(cat "$work/live.status")"
+loads live libSDL2 || fail "live sound does not load SDL"
+grep -q 'no audio device' "$work/live.err" && fail "live sound: $(cat "$work/live.err")"
 loads live libQt6 && fail "live sound in the text front end loads Qt"
 
 # window NAME VESK: opens the window offscreen, waits until its module is in, then ends it as
@@ -63,5 +66,5 @@ window installed "$work/prefix/bin/vesk"
 opened installed | grep -q "$work/prefix/.*/vesk/vesk_window.so" ||
     fail "installed: the module was not loaded from the installed tree"
 
-[ "$failures" = 0 ] && echo "libraries: Qt for the window only"
+[ "$failures" = 0 ] && echo "libraries: Qt for the window only, SDL for live sound only"
 exit $((failures > 0))
