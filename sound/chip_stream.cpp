@@ -17,24 +17,24 @@ std::int64_t ChipRun::nativeAt(std::int64_t frame) const {
     return (frame * fm::opl2::kNativeRateHz + rate_hz_ / 2) / rate_hz_;
 }
 
-void ChipRun::advanceTo(std::int64_t frame, WriteQueue& queue, NativeSink& sink) {
-    while (frame_ < frame) {
-        std::int64_t stop = frame;
-        StampedWrite write;
-        if (queue.peek(write)) {
-            if (write.at_frame <= frame_) {
-                core_->write(write.reg, write.value);
-                queue.pop();
-                continue;
-            }
-            stop = std::min(stop, write.at_frame);
-        }
-        generate(nativeAt(stop) - native_, sink);
-        frame_ = stop;
+void ChipRun::moveTo(std::int64_t frame, WriteQueue& queue, NativeSink& sink) {
+    StampedWrite write;
+    while (queue.peek(write) && write.at_frame <= frame) {
+        // A write stamped where the chip has already been takes effect where it stands.
+        makeTo(std::max(write.at_frame, made_), sink);
+        core_->write(write.reg, write.value);
+        queue.pop();
     }
+    frame_ = std::max(frame_, frame);
 }
 
-void ChipRun::generate(std::int64_t native_frames, NativeSink& sink) {
+void ChipRun::advanceTo(std::int64_t frame, WriteQueue& queue, NativeSink& sink) {
+    moveTo(frame, queue, sink);
+    makeTo(frame_, sink);
+}
+
+void ChipRun::makeTo(std::int64_t frame, NativeSink& sink) {
+    std::int64_t native_frames = nativeAt(frame) - native_;
     while (native_frames > 0) {
         const std::span<std::int16_t> room = sink.room();
         const auto n = static_cast<std::size_t>(
@@ -44,6 +44,7 @@ void ChipRun::generate(std::int64_t native_frames, NativeSink& sink) {
         native_ += static_cast<std::int64_t>(n);
         native_frames -= static_cast<std::int64_t>(n);
     }
+    made_ = std::max(made_, frame);
 }
 
 ChipStream::ChipStream(Emulator emulator, int rate_hz, Use use)

@@ -31,23 +31,28 @@ public:
     ChipRun(Emulator emulator, int rate_hz);
 
     int rateHz() const { return rate_hz_; }
-    // The chip's own time, in output samples: it has been run up to here.
+    // The chip's own time, in output samples: writes made now land here.
     std::int64_t frame() const { return frame_; }
-    // Native samples made so far.
-    std::int64_t native() const { return native_; }
 
     // Runs the chip up to `frame`. Each queued write stamped before it is applied at the native
     // sample its stamp names; one stamped in the past takes effect at once.
     void advanceTo(std::int64_t frame, WriteQueue& queue, NativeSink& sink);
+    // The same, except that samples are made only as far as the queued writes need: the rest
+    // comes with the next write or advanceTo(). The sound is the same. A render moves the
+    // clock in 5 ms slices while the tune writes every 0.9 s, and the core is cheapest run
+    // in long stretches.
+    void moveTo(std::int64_t frame, WriteQueue& queue, NativeSink& sink);
 
 private:
     std::int64_t nativeAt(std::int64_t frame) const;
-    void generate(std::int64_t native_frames, NativeSink& sink);
+    // Makes the samples up to output sample `frame`.
+    void makeTo(std::int64_t frame, NativeSink& sink);
 
     int rate_hz_;
     std::unique_ptr<OplEmulator> core_;
     std::int64_t frame_ = 0;
-    std::int64_t native_ = 0;
+    std::int64_t made_ = 0;    // samples are made up to here; never past frame_
+    std::int64_t native_ = 0;  // the same, in native samples
 };
 
 // A chip run and its resampler on one thread, for live playback: output that the resampler can

@@ -58,7 +58,8 @@ void RenderFrontEnd::processEvents(double max_block_s) {
         1, static_cast<std::int64_t>(std::ceil(max_block_s * run_.rateHz())) - 1);
     while (clockAt(now + n) - start < max_block_s) ++n;
     while (n > 1 && clockAt(now + n - 1) - start >= max_block_s) --n;
-    advanceTo(now + n);
+    // Only the clock need move: the chip makes its samples when the next write comes.
+    run_.moveTo(now + n, chip_.queue(), writer_->sink());
 }
 
 void RenderFrontEnd::advanceTo(std::int64_t frame) {

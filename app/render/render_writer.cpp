@@ -6,9 +6,7 @@
 namespace app {
 
 RenderWriter::RenderWriter(sound::WavFile& wav, int rate_hz, std::int64_t start_frame)
-    : wav_(wav),
-      resampler_(rate_hz, sound::Resampler::Use::Render),
-      start_frame_(start_frame),
+    : wav_(wav), rate_hz_(rate_hz), start_frame_(start_frame),
       thread_([this] { run(); }) {}
 
 RenderWriter::~RenderWriter() {
@@ -19,9 +17,11 @@ RenderWriter::~RenderWriter() {
 
 void RenderWriter::run() {
     try {
+        // Made here, not on the chip's thread: setting soxr up takes about a millisecond.
+        sound::Resampler resampler(rate_hz_, sound::Resampler::Use::Render);
         sound::SampleBuffer out(2 * BlockQueue::kBlockSamples);
         for (auto block = queue_.next(); !block.empty(); block = queue_.next()) {
-            resampler_.process(block.data(), block.size(), out);
+            resampler.process(block.data(), block.size(), out);
             write(out);
             out.clear();
             queue_.done();

@@ -40,7 +40,7 @@ private:
     void write(const sound::SampleBuffer& out);
 
     sound::WavFile& wav_;
-    sound::Resampler resampler_;
+    const int rate_hz_;
     const std::int64_t start_frame_;
     std::atomic<std::int64_t> end_frame_{std::numeric_limits<std::int64_t>::max()};
     std::int64_t made_ = 0;  // output samples made since the chip's start; the thread's own
