@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -45,8 +45,8 @@ public:
     ProgramRecorder(fm::PortIo& next, sound::SoundChip& chip) : next_(next), chip_(chip) {}
     void out(std::uint16_t port, std::int16_t value) override {
         if (auto write = decoder_.out(port, value)) {
-            const auto native = static_cast<std::int64_t>(
-                chip_.writeTimeSeconds() * fm::opl2::kNativeRateHz + 0.5);
+            const auto native =
+                static_cast<std::int64_t>(chip_.writeTimeSeconds() * fm::opl2::kNativeRateHz + 0.5);
             writes.push_back({native, *write});
         }
         next_.out(port, value);
@@ -186,9 +186,9 @@ const std::string& capture() {
     static const std::string path = [] {
         const std::string vgm = scratch("song.vgm").string();
         double ignored = 0;
-        if (!runProcess({VESK_BINARY, "--render", scratch("capture.wav").string(), "--capture",
-                         vgm},
-                        ignored, ignored))
+        if (!runProcess(
+                {VESK_BINARY, "--render", scratch("capture.wav").string(), "--capture", vgm},
+                ignored, ignored))
             std::fprintf(stderr, "sound_bench: cannot make the VGM capture\n");
         return vgm;
     }();
@@ -233,12 +233,12 @@ void registerAll() {
         common(benchmark::RegisterBenchmark(named(kBare).c_str(), rawCore, core.emulator));
         common(benchmark::RegisterBenchmark(named(kInProcess).c_str(), inProcessRender,
                                             core.emulator));
-        common(benchmark::RegisterBenchmark(
-                   named(kVesk).c_str(), process,
-                   std::vector<std::string>{VESK_BINARY, "--render", wav.string(), "--emulator",
-                                            name},
-                   wav),
-               true);
+        common(
+            benchmark::RegisterBenchmark(
+                named(kVesk).c_str(), process,
+                std::vector<std::string>{VESK_BINARY, "--render", wav.string(), "--emulator", name},
+                wav),
+            true);
         common(benchmark::RegisterBenchmark(
                    named(kNative).c_str(), process,
                    std::vector<std::string>{VESK_BINARY, "--render", wav.string(), "--emulator",
@@ -279,10 +279,11 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         const Figure& help = figures_[""]["vesk --help"];
-        std::printf("\nMedians of %d runs at %d Hz: wall time in ms, and in brackets the CPU time "
-                    "(the chip's thread alone for the in-process render).\n"
-                    "vesk --help: %.1f (%.1f)\n\n",
-                    kRepetitions, kRateHz, help.wall_ms, help.cpu_ms);
+        std::printf(
+            "\nMedians of %d runs at %d Hz: wall time in ms, and in brackets the CPU time "
+            "(the chip's thread alone for the in-process render).\n"
+            "vesk --help: %.1f (%.1f)\n\n",
+            kRepetitions, kRateHz, help.wall_ms, help.cpu_ms);
         std::printf("%-7s %15s %15s %15s %15s %15s  %9s %9s %9s\n", "core", kBare, "in-process",
                     kVesk, "at 49716 Hz", "adplay", "vesk/bare", "vesk/adpl", "chip/bare");
         for (const Core& core : kCores) {
@@ -295,12 +296,13 @@ public:
                 return std::string(text);
             };
             auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-            std::printf("%-7s %15s %15s %15s %15s %15s  %9.3f %9.3f %9.3f\n",
-                        sound::emulatorName(core.emulator), cell(bare.wall_ms, bare.cpu_ms).c_str(),
-                        cell(in.wall_ms, in.chip_ms).c_str(), cell(vesk.wall_ms, vesk.cpu_ms).c_str(),
-                        cell(native.wall_ms, native.cpu_ms).c_str(),
-                        cell(adplay.wall_ms, adplay.cpu_ms).c_str(), ratio(vesk.wall_ms, bare.wall_ms),
-                        ratio(vesk.wall_ms, adplay.wall_ms), ratio(in.chip_ms, bare.cpu_ms));
+            std::printf(
+                "%-7s %15s %15s %15s %15s %15s  %9.3f %9.3f %9.3f\n",
+                sound::emulatorName(core.emulator), cell(bare.wall_ms, bare.cpu_ms).c_str(),
+                cell(in.wall_ms, in.chip_ms).c_str(), cell(vesk.wall_ms, vesk.cpu_ms).c_str(),
+                cell(native.wall_ms, native.cpu_ms).c_str(),
+                cell(adplay.wall_ms, adplay.cpu_ms).c_str(), ratio(vesk.wall_ms, bare.wall_ms),
+                ratio(vesk.wall_ms, adplay.wall_ms), ratio(in.chip_ms, bare.cpu_ms));
         }
     }
 

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <numbers>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -115,7 +115,8 @@ std::vector<std::int16_t> glide(std::size_t n) {
     std::vector<std::int16_t> x(n);
     double phase = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        phase += 2 * std::numbers::pi * (200.0 + 3000.0 * static_cast<double>(i) / static_cast<double>(n)) / 49716;
+        phase += 2 * std::numbers::pi *
+                 (200.0 + 3000.0 * static_cast<double>(i) / static_cast<double>(n)) / 49716;
         x[i] = static_cast<std::int16_t>(std::lround(12000 * std::sin(phase)));
     }
     return x;
@@ -181,7 +182,8 @@ class ProgramRecorder final : public fm::PortIo {
 public:
     ProgramRecorder(fm::PortIo& next, sound::SoundChip& chip) : next_(next), chip_(chip) {}
     void out(std::uint16_t port, std::int16_t value) override {
-        if (auto w = decoder_.out(port, value)) writes.push_back({chip_.run()->frame(), w->reg, w->value});
+        if (auto w = decoder_.out(port, value))
+            writes.push_back({chip_.run()->frame(), w->reg, w->value});
         next_.out(port, value);
     }
     std::uint8_t in(std::uint16_t port) override { return next_.in(port); }
@@ -220,7 +222,8 @@ TEST_P(RenderPipelineRate, TheWavIsTheSongsRegisterProgramRunOnOneThread) {
     ASSERT_EQ(stream.take(one_thread.data(), one_thread.size()), one_thread.size());
 
     // then the file holds exactly its samples from the press of "Start" on.
-    EXPECT_TRUE(std::equal(wav.begin(), wav.end(), one_thread.begin() + static_cast<std::ptrdiff_t>(start)));
+    EXPECT_TRUE(std::equal(wav.begin(), wav.end(),
+                           one_thread.begin() + static_cast<std::ptrdiff_t>(start)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, RenderPipelineRate, testing::Values(48000, 49716));

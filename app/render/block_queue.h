@@ -46,7 +46,9 @@ public:
     void fail(std::exception_ptr error);
 
 private:
-    std::int16_t* block(std::size_t index) { return memory_.data() + (index % kBlocks) * kBlockSamples; }
+    std::int16_t* block(std::size_t index) {
+        return memory_.data() + (index % kBlocks) * kBlockSamples;
+    }
     // Hands the block being filled to the consumer, even if part full. Under the lock.
     void publish();
     void raiseError() const;
