@@ -18,7 +18,7 @@
 #include "app/platform/process_win32.h"
 #include "app/window_win32/window_front_end.h"
 #else
-#include "app/window/window_front_end.h"
+#include "app/platform/window_module.h"
 #endif
 #include "common/run_error.h"
 
@@ -113,5 +113,11 @@ int main(int argc, char** argv) {
     if (!options.render.empty()) runRender(*program);
 #endif
     if (options.text) runText(*program);
+#ifdef _WIN32
     app::runWindow(*program, argc, argv);
+#else
+    const std::string reason = app::openWindow(*program, argc, argv);
+    app::printError("cannot load the window (" + reason + "); using the text front end");
+    runText(*program);
+#endif
 }

@@ -7,7 +7,7 @@ namespace sound {
 
 std::unique_ptr<SoundChip> SoundChip::forRender(sound::Emulator emulator, int rate_hz) {
     std::unique_ptr<SoundChip> chip(new SoundChip);
-    chip->stream_ = std::make_unique<sound::ChipStream>(emulator, rate_hz);
+    chip->run_ = std::make_unique<sound::ChipRun>(emulator, rate_hz);
     return chip;
 }
 
@@ -29,8 +29,8 @@ void SoundChip::close() {
 }
 
 std::int64_t SoundChip::nowFrame() {
-    // Register writes take no time in a render: they land where the stream stands.
-    return audio_ ? audio_->stampNow() : stream_->frame();
+    // Register writes take no time in a render: they land where the chip stands.
+    return audio_ ? audio_->stampNow() : run_->frame();
 }
 
 std::unique_ptr<fm::PortIo> SoundChip::makePort() {
@@ -44,7 +44,7 @@ std::int64_t SoundChip::droppedWrites() const { return port_ != nullptr ? port_-
 
 double SoundChip::writeTimeSeconds() {
     if (silent()) return 0.0;
-    const int rate_hz = audio_ ? audio_->rateHz() : stream_->rateHz();
+    const int rate_hz = audio_ ? audio_->rateHz() : run_->rateHz();
     return static_cast<double>(nowFrame()) / rate_hz;
 }
 

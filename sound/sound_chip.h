@@ -1,4 +1,4 @@
-// The emulated chip as the program uses it: for a render, a stream on a virtual clock; live, a
+// The emulated chip as the program uses it: for a render, a chip run on a virtual clock; live, a
 // sound device; without one, silence.
 #pragma once
 
@@ -18,7 +18,7 @@ namespace sound {
 
 class SoundChip {
 public:
-    // Rendering: nothing plays; the chip's time moves only as the render advances the stream.
+    // Rendering: nothing plays; the chip's time moves only as the render runs it.
     static std::unique_ptr<SoundChip> forRender(sound::Emulator emulator, int rate_hz);
     // Live: opens the sound device. If none opens, `warn` is told why and the chip is silent.
     static std::unique_ptr<SoundChip> forLive(sound::Emulator emulator, int rate_hz,
@@ -28,9 +28,9 @@ public:
     // The backend for the back of the port chain.
     std::unique_ptr<fm::PortIo> makePort();
 
-    bool silent() const { return !stream_ && !audio_; }
-    // Rendering only: the stream and the queue its writes wait in.
-    sound::ChipStream* stream() { return stream_.get(); }
+    bool silent() const { return !run_ && !audio_; }
+    // Rendering only: the chip's run, which the render drives, and the queue its writes wait in.
+    sound::ChipRun* run() { return run_.get(); }
     sound::WriteQueue& queue() { return audio_ ? audio_->queue() : queue_; }
     AudioOutput* audio() { return audio_.get(); }
 
@@ -49,7 +49,7 @@ private:
     SoundChip() = default;
     std::int64_t nowFrame();
 
-    std::unique_ptr<sound::ChipStream> stream_;
+    std::unique_ptr<sound::ChipRun> run_;
     std::unique_ptr<AudioOutput> audio_;
     sound::WriteQueue queue_;
     const sound::EmulatedPort* port_ = nullptr;  // the one makePort() made, owned by the chain

@@ -1,10 +1,9 @@
 // Rendering runs the same window object, player and wait as playback; only the clock is virtual.
 #include "app/render/render_front_end.h"
 
-#include <array>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -19,8 +18,8 @@ RenderFrontEnd::RenderFrontEnd(fm::PortIo& port, sound::SoundChip& chip,
                                const std::filesystem::path& wav, std::FILE* progress,
                                std::function<void(int)> end, std::function<int()> quit_signal)
     : chip_(chip),
-      stream_(*chip.stream()),
-      wav_(wav, chip.stream()->rateHz()),
+      run_(*chip.run()),
+      wav_(wav, chip.run()->rateHz()),
       progress_(progress),
       end_(std::move(end)),
       quit_signal_(std::move(quit_signal)),
@@ -32,71 +31,58 @@ void RenderFrontEnd::endProgram() {
 }
 
 double RenderFrontEnd::currentTimeSeconds() const {
-    return static_cast<double>(stream_.frame()) / stream_.rateHz();
+    return static_cast<double>(run_.frame()) / run_.rateHz();
 }
 
 double RenderFrontEnd::clockAt(std::int64_t frame) const {
-    return static_cast<float>(static_cast<double>(frame) / stream_.rateHz());
+    return static_cast<float>(static_cast<double>(frame) / run_.rateHz());
 }
 
-float RenderFrontEnd::secondsSinceMidnight() {
-    return static_cast<float>(clockAt(stream_.frame()));
-}
+float RenderFrontEnd::secondsSinceMidnight() { return static_cast<float>(clockAt(run_.frame())); }
 
 void RenderFrontEnd::processEvents(double max_block_s) {
     // Ctrl-C mid-render: no half-made WAV is left behind, and the way out is the program's.
     if (const int signal_number = quit_signal_ ? quit_signal_() : 0; signal_number != 0) {
         clearProgress();
+        writer_.reset();
         wav_.discard();
         end_(128 + signal_number);
     }
     // The wait compares float readings in double; stepping by that same rule makes each note
     // last exactly as many samples as its wait takes to see its length go by.
-    const std::int64_t now = stream_.frame();
+    const std::int64_t now = run_.frame();
     const double start = clockAt(now);
     std::int64_t n = std::max<std::int64_t>(
-        1, static_cast<std::int64_t>(std::ceil(max_block_s * stream_.rateHz())) - 1);
+        1, static_cast<std::int64_t>(std::ceil(max_block_s * run_.rateHz())) - 1);
     while (clockAt(now + n) - start < max_block_s) ++n;
     while (n > 1 && clockAt(now + n - 1) - start >= max_block_s) --n;
-    advanceTo(now + n);
+    // Only the clock need move: the chip makes its samples when the next write comes.
+    run_.moveTo(now + n, chip_.queue(), writer_->sink());
 }
 
 void RenderFrontEnd::advanceTo(std::int64_t frame) {
-    stream_.advanceTo(frame, chip_.queue());
-    writeOut(std::numeric_limits<std::int64_t>::max());
-}
-
-void RenderFrontEnd::writeOut(std::int64_t end_frame) {
-    std::array<std::int16_t, 4096> buffer;
-    while (stream_.pending() > 0 && stream_.taken() < end_frame) {
-        const std::int64_t first = stream_.taken();
-        const std::size_t want = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), end_frame - first));
-        const std::size_t got = stream_.take(buffer.data(), want);
-        // What came before "Start" is start-up, not part of the tune.
-        const std::int64_t skip =
-            std::clamp<std::int64_t>(start_frame_ - first, 0, static_cast<std::int64_t>(got));
-        wav_.write(buffer.data() + skip, got - static_cast<std::size_t>(skip));
-    }
+    run_.advanceTo(frame, chip_.queue(), writer_->sink());
 }
 
 void RenderFrontEnd::render() {
     began_ = std::chrono::steady_clock::now();
-    const int rate_hz = stream_.rateHz();
+    const int rate_hz = run_.rateHz();
+    start_frame_ = std::llround(kRenderSettleSeconds * rate_hz);
+    writer_.emplace(wav_, rate_hz, start_frame_);
     vesk_.setStepObserver(this);
     vesk_.Form_Load();
 
-    start_frame_ = std::llround(kRenderSettleSeconds * rate_hz);
     advanceTo(start_frame_);
     vesk_.PlayOn_Click();
 
     const std::int64_t end_frame =
-        stream_.frame() + static_cast<std::int64_t>(std::ceil(kRenderTailSeconds * rate_hz));
+        run_.frame() + static_cast<std::int64_t>(std::ceil(kRenderTailSeconds * rate_hz));
+    writer_->setEnd(end_frame);
     advanceTo(end_frame);
     // The resampler holds the last few milliseconds back until it has seen past them.
-    while (stream_.taken() + static_cast<std::int64_t>(stream_.pending()) < end_frame)
-        stream_.advanceTo(stream_.frame() + rate_hz / 100, chip_.queue());
-    writeOut(end_frame);
+    while (!writer_->complete()) advanceTo(run_.frame() + rate_hz / 100);
+    writer_->finish();
+    writer_.reset();
 
     clearProgress();
     // A write that never reached the chip would leave a wrong note in a file that looks fine.

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
+#include "app/render/render_writer.h"
 #include "app/vesk.h"
 #include "app/window_platform.h"
 #include "playback/player.h"
@@ -23,7 +25,8 @@ inline constexpr double kRenderSettleSeconds = 0.05;
 inline constexpr double kRenderTailSeconds = 0.5;
 
 // The window object's clock and pump, on a virtual clock: time passes only as the chip renders,
-// and register writes take none. The WAV starts at the press of "Start".
+// and register writes take none. The WAV starts at the press of "Start". The chip runs on the
+// calling thread; resampling and writing the file run beside it (RenderWriter).
 class RenderFrontEnd final : public WindowPlatform,
                              public playback::Clock,
                              public playback::EventPump,
@@ -64,12 +67,12 @@ public:
 private:
     double clockAt(std::int64_t frame) const;
     void advanceTo(std::int64_t frame);
-    void writeOut(std::int64_t end_frame);
     void clearProgress();
 
     sound::SoundChip& chip_;
-    sound::ChipStream& stream_;
+    sound::ChipRun& run_;
     sound::WavFile wav_;
+    std::optional<RenderWriter> writer_;  // while render() runs; stopped before wav_ is touched
     std::FILE* progress_;
     std::function<void(int)> end_;
     std::function<int()> quit_signal_;

@@ -234,3 +234,7 @@ void runWindow(Program& program, int& argc, char** argv) {
 }
 
 }  // namespace app
+
+extern "C" void vesk_window_run(app::Program* program, int* argc, char** argv) {
+    app::runWindow(*program, *argc, argv);
+}

@@ -38,6 +38,9 @@ for file in usr/bin/vesk \
         usr/share/doc/vesk/copyright; do
     [ -s "$root/$file" ] || { echo "missing from the package: /$file"; fail=1; }
 done
+# The window's module, which the program loads only to open a window.
+[ -n "$(find "$root/usr/lib" -path '*/vesk/vesk_window.so' 2>/dev/null)" ] ||
+    { echo "missing from the package: the window module"; fail=1; }
 # Nothing lands outside /usr (no /usr/local, no stray build paths).
 stray=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
 [ -z "$stray" ] || { echo "outside /usr: $stray"; fail=1; }
