@@ -126,7 +126,7 @@ class RenderWriterRate : public testing::TestWithParam<int> {};
 
 TEST_P(RenderWriterRate, WritesTheOutputFromStartToEndAsOneResamplerCallWould) {
     const int rate_hz = GetParam();
-    const auto native = glide(5 * 49716);
+    const auto native = glide(std::size_t{5} * 49716);
     const std::int64_t start = 1234;
     const std::int64_t end = 3 * rate_hz + 17;
     // What the file should hold: at the chip's own rate its samples as they are, otherwise
@@ -159,8 +159,11 @@ TEST_P(RenderWriterRate, WritesTheOutputFromStartToEndAsOneResamplerCallWould) {
             }
         };
         // The chip runs to the end in uneven strides, then on until the resampler is satisfied.
-        for (std::size_t stride = 1; at < static_cast<std::size_t>(3 * 49716); stride += 777)
+        std::size_t stride = 1;
+        while (at < std::size_t{3} * 49716) {  // feed() moves `at` on
             feed(stride);
+            stride += 777;
+        }
         while (!writer.complete()) {
             ASSERT_LT(at, native.size()) << "the writer never had enough";
             feed(480);
