@@ -65,11 +65,11 @@ std::optional<int> baudFrom(std::string_view text) {
 // "serial:DEVICE[:PROTOCOL]" into the options; the usage error, or "" if it parsed. A device
 // path may hold colons itself (/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0), so a
 // last field is taken as the protocol only if it is a word: a letter, then letters or digits.
-std::string parseSerialChip(std::string_view spec, Options& options) {
+std::string parseSerialChip(std::string_view chip_text, Options& options) {
     constexpr std::string_view kForm = "serial:DEVICE[:PROTOCOL]";
     options.serial_protocol = fm::kDefaultSerialProtocol;
-    std::string_view device = spec.substr(spec.find(':') + 1);
-    if (spec.find(':') == std::string_view::npos || device.empty())
+    std::string_view device = chip_text.substr(chip_text.find(':') + 1);
+    if (chip_text.find(':') == std::string_view::npos || device.empty())
         return "--chip serial needs a device: " + std::string(kForm);
     if (const auto colon = device.rfind(':'); colon != std::string_view::npos) {
         const std::string_view last = device.substr(colon + 1);
