@@ -154,6 +154,7 @@ std::string usageText() {
 #ifdef VESK_WITH_SOUND
            "  --emulator NAME     the emulated chip's core: nuked (default), mame or dosbox\n"
            "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
+           "                      (with the emulated chip, unless --chip names another)\n"
            "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
 #endif
            "  --capture FILE      record every register write with its time to FILE,\n"
