@@ -50,8 +50,8 @@ bool haveDisplay() {
         // A progress bar only where someone watches it.
         std::FILE* progress = app::isTerminal(stderr) ? stderr : nullptr;
         app::RenderFrontEnd front_end(
-            program.port(), *program.soundChip(), program.options().render, progress,
-            [&program](int status) { program.exit(status); }, app::pendingQuitSignal);
+            program.port(), *program.soundChip(), app::pathFromArgument(program.options().render),
+            progress, [&program](int status) { program.exit(status); }, app::pendingQuitSignal);
         front_end.render();
     } catch (const common::RunError& e) {
         error = std::string("run-time error: ") + e.what();

@@ -154,6 +154,7 @@ std::string usageText() {
 #ifdef VESK_WITH_SOUND
            "  --emulator NAME     the emulated chip's core: nuked (default), mame or dosbox\n"
            "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
+           "                      (with the emulated chip, unless --chip names another)\n"
            "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
 #endif
            "  --capture FILE      record every register write with its time to FILE,\n"
@@ -177,6 +178,7 @@ std::string versionText() { return std::string("vesk ") + VESK_VERSION + "\n"; }
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     ParsedCommandLine parsed;
     bool baud_given = false;
+    bool chip_given = false;
     auto fail = [&parsed](std::string message) {
         parsed.action = ParsedCommandLine::Action::UsageError;
         parsed.error = std::move(message);
@@ -218,10 +220,12 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         } else if (name == "--chip" && (value == "serial" || value.starts_with("serial:"))) {
             if (std::string error = parseSerialChip(value, parsed.options); !error.empty())
                 return fail(error);
+            chip_given = true;
         } else if (name == "--chip") {
             const std::optional<Chip> chip = chipNamed(value);
             if (!chip) return fail("unknown chip '" + value + "'");
             parsed.options.chip = *chip;
+            chip_given = true;
 #ifdef VESK_WITH_SOUND
         } else if (name == "--emulator") {
             const std::optional<sound::Emulator> emulator = sound::emulatorNamed(value);
@@ -255,6 +259,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             return fail("unknown option '" + std::string(arg) + "'");
         }
     }
+#ifdef VESK_WITH_SOUND
+    // Only the emulated chip renders, so asking for a render asks for it, whatever the default.
+    if (!parsed.options.render.empty() && !chip_given) parsed.options.chip = Chip::Emulated;
+#endif
     const Options& o = parsed.options;
 #ifdef VESK_WITH_SOUND
     if (!o.render.empty() && o.chip != Chip::Emulated)

@@ -57,7 +57,9 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
             return std::make_unique<fm::NonePort>();
         case Chip::Inpout32:
 #ifdef _WIN32
-            return std::make_unique<fm::Inpout32Port>();
+            // Most machines today have no such card, and the emulated chip needs none.
+            return std::make_unique<fm::Inpout32Port>(
+                "without a card, --chip emulated plays the tune on an emulated chip");
 #else
             throw std::runtime_error("--chip inpout32 is only available on Windows");
 #endif
@@ -88,6 +90,11 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
         sound_chip_ = sound::SoundChip::forRender(options_.emulator, options_.rate_hz);
     } else {
         sound_chip_ = sound::SoundChip::forLive(options_.emulator, options_.rate_hz, printError);
+#ifdef _WIN32
+        // The program picks among Windows' sound systems, so it says which one it is heard on.
+        if (const sound::AudioOutput* audio = sound_chip_->audio())
+            printError("playing through SDL's " + audio->driver() + " audio driver");
+#endif
         // The audio thread must be stopped before the process ends under it.
         atExit([this] {
             sound_chip_->close();

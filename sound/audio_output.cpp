@@ -2,15 +2,19 @@
 #include "sound/audio_output.h"
 
 #include <SDL.h>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace sound {
 
@@ -24,6 +28,7 @@ constexpr std::int64_t kStrideFrames = 64;
 // Slack for a callback that comes a little late.
 constexpr int kMarginFrames = 64;
 
+#ifndef _WIN32
 // alsa-lib prints its own lines on stderr when no card is there, before SDL gives up; the
 // reason reaches the user once, in our one-line warning. Opening happens at start-up, before
 // any other thread could want stderr.
@@ -45,6 +50,10 @@ public:
 private:
     int saved_;
 };
+#else
+// Windows' sound drivers print nothing of their own.
+struct QuietStderr {};
+#endif
 
 std::int64_t steadyNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -84,13 +93,45 @@ int measureLookahead(int rate_hz, int buffer_frames) {
     return static_cast<int>(most);
 }
 
+#ifdef _WIN32
+// SDL's own order on Windows is the same, but it stops at the first driver that initialises,
+// and WASAPI initialises without a device to open (Wine without a card, a machine whose only
+// output is unplugged). So each is tried through to an open device. SDL_AUDIODRIVER, where set,
+// is the one to use.
+SDL_AudioDeviceID openDevice(const SDL_AudioSpec& want, SDL_AudioSpec& have, int changes) {
+    const char* chosen = std::getenv("SDL_AUDIODRIVER");
+    const std::vector<const char*> drivers =
+        chosen != nullptr && *chosen != '\0'
+            ? std::vector<const char*>{nullptr}
+            : std::vector<const char*>{"wasapi", "directsound", "winmm"};
+    std::string reasons;
+    for (const char* driver : drivers) {
+        if (driver != nullptr) SDL_SetHint(SDL_HINT_AUDIODRIVER, driver);
+        std::string reason;
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+            const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, changes);
+            if (device != 0) return device;
+            reason = SDL_GetError();
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        } else {
+            reason = SDL_GetError();
+        }
+        if (!reasons.empty()) reasons += "; ";
+        reasons += driver != nullptr ? std::string(driver) + ": " + reason : reason;
+    }
+    throw std::runtime_error(reasons);
+}
+#endif
+
 }  // namespace
 
 AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
     std::optional<QuietStderr> quiet(std::in_place);
     // Ctrl-C and SIGTERM are the program's to handle ("Sluta"), not SDL's.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+#ifndef _WIN32
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
+#endif
     SDL_AudioSpec want{};
     want.freq = rate_hz;
     want.format = AUDIO_S16SYS;
@@ -100,13 +141,18 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
     want.userdata = this;
     SDL_AudioSpec have{};
     // A device that prefers another rate gets it: our resampler is better than a second one.
+#ifdef _WIN32
+    device_ = openDevice(want, have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+#else
     device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
     if (device_ == 0) {
         const std::string reason = SDL_GetError();
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         throw std::runtime_error(reason);
     }
+#endif
     quiet.reset();
+    if (const char* driver = SDL_GetCurrentAudioDriver()) driver_ = driver;
     rate_hz_ = have.freq;
     buffer_frames_ = have.samples;
     stream_ = std::make_unique<sound::ChipStream>(emulator, rate_hz_, sound::ChipStream::Use::Live);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "sound/chip_stream.h"
 #include "sound/write_queue.h"
@@ -39,6 +40,8 @@ public:
     int rateHz() const { return rate_hz_; }
     int bufferFrames() const { return buffer_frames_; }
     int latencyFrames() const { return latency_frames_; }
+    // SDL's name for the driver that opened the device: "wasapi", "pulseaudio", "dummy".
+    const std::string& driver() const { return driver_; }
     Stats stats() const;
 
 private:
@@ -54,6 +57,7 @@ private:
     int rate_hz_ = 0;
     int buffer_frames_ = 0;
     int latency_frames_ = 0;
+    std::string driver_;
     std::unique_ptr<sound::ChipStream> stream_;
     sound::WriteQueue queue_;
 

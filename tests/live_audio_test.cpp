@@ -18,10 +18,18 @@ namespace {
 
 using common::Int16;
 
+void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
 // Never the real sound card from a test.
 class LiveAudio : public testing::Test {
 protected:
-    void SetUp() override { setenv("SDL_AUDIODRIVER", "dummy", 1); }
+    void SetUp() override { setEnvironment("SDL_AUDIODRIVER", "dummy"); }
 };
 
 // Waits in real time, as the text front end does between commands.
@@ -79,7 +87,7 @@ TEST_F(LiveAudio, WriteReachesTheSpeakerWithin25ms) {
 }
 
 TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {
-    setenv("SDL_AUDIODRIVER", "nonexistent-driver", 1);
+    setEnvironment("SDL_AUDIODRIVER", "nonexistent-driver");
     std::vector<std::string> warnings;
     auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000,
                                           [&](const std::string& w) { warnings.push_back(w); });
@@ -99,6 +107,8 @@ TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {
     EXPECT_GT(clock.now(), 74 * 0.908);
 }
 
+#ifndef _WIN32
+// On Windows vesk.exe's own end-to-end cases do this under Wine.
 TEST_F(LiveAudio, SlutaWhilePlayingEndsPromptlyAndCleanly) {
     // Given the program playing the tune with the audio thread running,
     // when "sluta" arrives a second in, then it exits 0 well before the tune would end.
@@ -110,5 +120,6 @@ TEST_F(LiveAudio, SlutaWhilePlayingEndsPromptlyAndCleanly) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
+#endif
 
 }  // namespace

@@ -8,6 +8,14 @@
 
 namespace {
 
+// Where writes go with no --chip: a real card on Windows, the system's home; elsewhere the
+// emulated chip, as no card is there.
+#ifdef _WIN32
+constexpr app::Chip kBareChip = app::Chip::Inpout32;
+#else
+constexpr app::Chip kBareChip = app::Chip::Emulated;
+#endif
+
 app::ParsedCommandLine parse(std::vector<const char*> args) {
     args.insert(args.begin(), "vesk");
     return app::parseCommandLine(static_cast<int>(args.size()), args.data());
@@ -15,7 +23,7 @@ app::ParsedCommandLine parse(std::vector<const char*> args) {
 
 TEST(SoundOptions, BareCommandLinePlaysTheNukedCoreAt48kHz) {
     const auto parsed = parse({});
-    EXPECT_EQ(parsed.options.chip, app::Chip::Emulated);
+    EXPECT_EQ(parsed.options.chip, kBareChip);
     EXPECT_EQ(parsed.options.emulator, sound::Emulator::Nuked);
     EXPECT_EQ(parsed.options.rate_hz, 48000);
     EXPECT_TRUE(parsed.options.render.empty());
@@ -64,6 +72,22 @@ TEST(SoundOptions, RenderNeedsTheEmulatedChipWhicheverOrder) {
     EXPECT_EQ(parse({"--chip=none", "--render=a.wav"}).action,
               app::ParsedCommandLine::Action::UsageError);
     EXPECT_EQ(parse({"--render", "a.wav"}).options.render, "a.wav");
+}
+
+TEST(SoundOptions, RenderWithoutAChipTakesTheEmulatedOneWhateverTheDefault) {
+    // The default chip is a real card on Windows; a render still needs no --chip.
+    for (const auto& args : {std::vector<const char*>{"--render", "a.wav"},
+                             std::vector<const char*>{"--emulator=mame", "--render=a.wav"}}) {
+        const auto parsed = parse(args);
+        EXPECT_EQ(parsed.action, app::ParsedCommandLine::Action::Run) << parsed.error;
+        EXPECT_EQ(parsed.options.chip, app::Chip::Emulated);
+    }
+    // A chip named outright is kept, and refused if it cannot render.
+    EXPECT_EQ(parse({"--chip", "emulated", "--render", "a.wav"}).options.chip, app::Chip::Emulated);
+    EXPECT_EQ(parse({"--render", "a.wav", "--chip=serial:COM3"}).action,
+              app::ParsedCommandLine::Action::UsageError);
+    // Without a render the default stays.
+    EXPECT_EQ(parse({"--emulator", "mame"}).options.chip, kBareChip);
 }
 
 }  // namespace

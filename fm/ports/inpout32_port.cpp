@@ -17,11 +17,6 @@ constexpr const char* kLibrary = "inpoutx64.dll";
 constexpr const char* kLibrary = "inpout32.dll";
 #endif
 
-[[noreturn]] void cannotLoad(const std::string& reason) {
-    throw common::RunError(common::RunError::Kind::PortLibraryMissing,
-                           std::string("cannot load ") + kLibrary + ": " + reason);
-}
-
 // Windows' own words for an error code, in UTF-8, without the line break it ends with.
 std::string systemMessage(DWORD error) {
     wchar_t* text = nullptr;
@@ -44,15 +39,18 @@ std::string systemMessage(DWORD error) {
 }
 
 // GetProcAddress returns a generic pointer; going through void(*)() is the sanctioned way to
-// give it its real type.
+// give it its real type. nullptr where the library lacks it.
 template <typename Fn>
 Fn entryPoint(HMODULE library, const char* name) {
-    const auto address =
-        reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-    if (address == nullptr) cannotLoad(std::string("it has no entry point ") + name);
-    return address;
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
 }
 }  // namespace
+
+void Inpout32Port::cannotLoad(const std::string& reason) const {
+    std::string message = std::string("cannot load ") + kLibrary + ": " + reason;
+    if (!advice_.empty()) message += " (" + advice_ + ")";
+    throw common::RunError(common::RunError::Kind::PortLibraryMissing, message);
+}
 
 void Inpout32Port::load() {
     if (out32_ != nullptr) return;
@@ -60,7 +58,9 @@ void Inpout32Port::load() {
     if (library == nullptr) cannotLoad(systemMessage(GetLastError()));
     // Both are looked up before either is kept, so a half-usable library is never used.
     const auto out32 = entryPoint<Out32Fn>(library, "Out32");
+    if (out32 == nullptr) cannotLoad("it has no entry point Out32");
     const auto inp32 = entryPoint<Inp32Fn>(library, "Inp32");
+    if (inp32 == nullptr) cannotLoad("it has no entry point Inp32");
     // Newer versions of the library say whether their kernel driver runs. Without it every
     // access goes nowhere, and the tune would play in silence with no word why.
     using DriverOpenFn = BOOL(__stdcall*)();

@@ -85,6 +85,15 @@ TEST_F(Inpout32Port, LibraryWithoutInp32IsARunErrorNamingIt) {
         EXPECT_EQ(e.kind(), common::RunError::Kind::PortLibraryMissing);
         EXPECT_STREQ(e.what(), "cannot load inpout32.dll: it has no entry point Inp32");
     }
+    // The program's advice, where it gives some, follows the reason.
+    fm::Inpout32Port advised("try this instead");
+    try {
+        advised.in(0x388);
+        FAIL() << "a library without Inp32 was taken the second time";
+    } catch (const common::RunError& e) {
+        EXPECT_STREQ(e.what(),
+                     "cannot load inpout32.dll: it has no entry point Inp32 (try this instead)");
+    }
     // Refused before the first access reached it.
     EXPECT_FALSE(fs::exists(trace_));
 }

@@ -100,6 +100,9 @@ no-library)
     [ "$status" = 1 ] || fail "exit $status without the library"
     grep -q '^vesk: run-time error: cannot load inpout32.dll: ' "$work/err" ||
         fail "the error does not name the library: $(cat "$work/err")"
+    # and tells a user without a card how to hear the tune all the same.
+    tr -d '\r' < "$work/err" | grep -q ' (without a card, --chip emulated plays the tune on an emulated chip)$' ||
+        fail "the error does not point to --chip emulated: $(cat "$work/err")"
     ;;
 no-inp32)
     # A library without Inp32 is refused before any access reaches it.
@@ -108,29 +111,71 @@ no-inp32)
     status=$(vesk --text)
     [ "$status" = 1 ] || fail "exit $status with a library lacking Inp32"
     tr -d '\r' < "$work/err" |
-        grep -qx 'vesk: run-time error: cannot load inpout32.dll: it has no entry point Inp32' ||
+        grep -qx 'vesk: run-time error: cannot load inpout32.dll: it has no entry point Inp32 (without a card, --chip emulated plays the tune on an emulated chip)' ||
         fail "the error does not name the entry point: $(cat "$work/err")"
     [ ! -e "$run_dir/record.txt" ] || fail "the library was used all the same"
     ;;
 options)
-    # Only what the Windows build has: no emulated chip, no render.
+    # The Windows build's options: a real card by default, the emulated chip and the render too.
     : > "$work/in"
     status=$(vesk --help)
     [ "$status" = 0 ] || fail "--help exits $status"
-    for word in --text --chip inpout32 none --capture --port-trace --help --version; do
+    for word in --text --chip inpout32 emulated none --emulator --render --rate --capture \
+        --port-trace --help --version; do
         grep -q -- "$word" "$work/out" || fail "--help does not name $word"
     done
-    for word in emulated --emulator --render --rate display; do
+    for word in "ports:" display; do
         grep -q -- "$word" "$work/out" && fail "--help names $word"
     done
     grep -q 'default inpout32' "$work/out" || fail "inpout32 is not the default"
-    for args in "--chip emulated" "--render x.wav" "--emulator mame" "--rate 48000"; do
+    for args in "--chip ports" "--render x.wav --chip inpout32" "--render x.wav --text" \
+        "--emulator kemu" "--rate 7999"; do
         # shellcheck disable=SC2086
         status=$(vesk $args)
         [ "$status" = 2 ] || fail "'$args' exits $status, not 2"
     done
     ;;
-*) echo "usage: vesk_text.sh sluta|mid-note|ctrl-c|no-library|no-inp32|options VESK.EXE DLL_DIR WINE-RUN..." >&2
+emulated-silent | emulated-dummy)
+    # The emulated chip live. With no sound device (Wine's audio driver is off) every driver is
+    # tried and the tune plays on in silence, saying so once; with SDL's dummy driver it plays
+    # there, saying which driver it is. Either way "start", then "sluta" some steps in, traces
+    # start-up, whole steps and the key-offs, as with a real card.
+    if [ "$case" = emulated-silent ]; then
+        unset SDL_AUDIODRIVER
+        said='^vesk: no audio device \(wasapi: .*; directsound: .*; winmm: .*\); playing silently$'
+    else
+        export SDL_AUDIODRIVER=dummy
+        said="^vesk: playing through SDL's dummy audio driver$"
+    fi
+    mkfifo "$work/in"
+    { printf 'start\n'; sleep 2.5; printf 'sluta\n'; } > "$work/in" &
+    status=$(vesk --text --chip emulated --port-trace spår.txt)
+    [ "$status" = 0 ] || fail "exit $status: $(cat "$work/err")"
+    tr -d '\r' < "$work/err" > "$work/err.txt"
+    [ "$(wc -l < "$work/err.txt")" = 1 ] || fail "not one line on stderr: $(cat "$work/err.txt")"
+    grep -Eq "$said" "$work/err.txt" || fail "unexpected: $(cat "$work/err.txt")"
+    grep -q '^step 1/74 ' "$work/out" || fail "no progress shown"
+    check_cut_at_a_step "$run_dir/spår.txt"
+    ;;
+render)
+    # --render alone takes the emulated chip, though the default chip is a real card, and needs
+    # no library: a WAV of 16-bit mono at the rate asked, the same bytes every time.
+    : > "$work/in"
+    for name in sång-1.wav sång-2.wav; do
+        status=$(vesk --render "$name" --emulator dosbox --rate 22050)
+        [ "$status" = 0 ] || fail "exit $status: $(cat "$work/err")"
+    done
+    [ ! -s "$work/err" ] || fail "said something: $(cat "$work/err")"
+    cmp "$run_dir/sång-1.wav" "$run_dir/sång-2.wav" || fail "two renders differ"
+    python3 - "$run_dir/sång-1.wav" <<'PY' || fail "not the WAV asked for"
+import sys, wave
+with wave.open(sys.argv[1]) as w:
+    assert (w.getnchannels(), w.getsampwidth(), w.getframerate()) == (1, 2, 22050), w.getparams()
+    assert 74 * 0.908 * 22050 < w.getnframes() < (74 * 0.908 + 0.6) * 22050, w.getnframes()
+PY
+    [ -z "$(find "$run_dir" -name '*.tmp')" ] || fail "temporary file left behind"
+    ;;
+*) echo "usage: vesk_text.sh sluta|mid-note|ctrl-c|no-library|no-inp32|options|emulated-silent|emulated-dummy|render VESK.EXE DLL_DIR WINE-RUN..." >&2
    exit 2 ;;
 esac
 echo "$case: passed"
