@@ -77,7 +77,7 @@ private:
 }  // namespace
 
 MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hooks, QWidget* parent)
-    : QWidget(parent), hooks_(std::move(hooks)), vesk_(*this, port, clock, *this) {
+    : QWidget(parent), ending_(quietEnding(std::move(hooks))), vesk_(*this, port, clock, *this) {
     setWindowTitle(QStringLiteral("B"));
     // The installed icon itself (data/icons), built in as a resource.
     setWindowIcon(QIcon(QStringLiteral(":/icons/vesk-32.png")));
@@ -90,12 +90,12 @@ MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hoo
 
     connect(play_on_, &QPushButton::clicked, this, [this] {
         guarded([this] {
-            if (!failing_) vesk_.PlayOn_Click();
+            if (!ending_.failing()) vesk_.PlayOn_Click();
         });
     });
     connect(exit_me_, &QPushButton::clicked, this, [this] {
         guarded([this] {
-            if (!failing_) vesk_.ExitMe_Click();
+            if (!ending_.failing()) vesk_.ExitMe_Click();
         });
     });
 
@@ -120,29 +120,16 @@ void MainWindow::load() {
     guarded([this] { vesk_.Form_Load(); });
 }
 
-template <typename Handler>
-void MainWindow::guarded(Handler handler) {
-    // A run-time error never crosses a Qt frame: it is reported here and the program ends.
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        fail(e.what());
-    } catch (...) {
-        fail("unknown fault");
-    }
+WindowHooks MainWindow::quietEnding(WindowHooks hooks) {
+    // Once the program ends, a quit signal has nothing left to stop.
+    hooks.end_program = [this, end_program = std::move(hooks.end_program)](int status) {
+        if (quit_notifier_ != nullptr) quit_notifier_->setEnabled(false);
+        end_program(status);
+    };
+    return hooks;
 }
 
-void MainWindow::fail(const std::string& fault) {
-    failing_ = true;
-    if (hooks_.report_fatal) hooks_.report_fatal(fault);
-    end(1);
-}
-
-void MainWindow::end(int status) {
-    if (quit_notifier_ != nullptr) quit_notifier_->setEnabled(false);
-    hooks_.end_program(status);
-    std::abort();  // unreachable: ending the program never returns
-}
+void MainWindow::end(int status) { ending_.end(status); }
 
 void MainWindow::showWindow() {
     // No events are handled here: start-up runs on to its end before the first click.
@@ -180,7 +167,7 @@ void MainWindow::actOnQuitSignal() {
     if (signal_number == 0) return;
     clearQuitSignal();
     // With a fault being reported the chip is left as it is, like every fatal end.
-    if (failing_) end(128 + signal_number);
+    if (ending_.failing()) end(128 + signal_number);
     exit_status_ = 128 + signal_number;
     vesk_.ExitMe_Click();
 }
@@ -193,7 +180,7 @@ void MainWindow::onQuitSignalReadable() {
 }
 
 void MainWindow::windowDestroyed() {
-    if (failing_) return;  // the fault's message is up; its end comes next
+    if (ending_.failing()) return;  // the fault's message is up; its end comes next
     guarded([this] {
         if (vesk_.playing()) vesk_.ExitMe_Click();
         end(0);
@@ -201,7 +188,7 @@ void MainWindow::windowDestroyed() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (failing_) {
+    if (ending_.failing()) {
         event->ignore();  // the fault's message is up; its end comes next
         return;
     }

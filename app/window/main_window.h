@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/vesk.h"
+#include "app/window_ending.h"
 #include "app/window_platform.h"
 #include "fm/port_io.h"
 #include "playback/timed_wait.h"
@@ -16,14 +17,6 @@ class QPushButton;
 class QSocketNotifier;
 
 namespace app {
-
-// How the window leaves the program.
-struct WindowHooks {
-    // Finishes the outputs and ends the process with this exit status. Never returns.
-    std::function<void(int status)> end_program;
-    // Shows a fatal run-time error naming the fault ("Overflow"); the program then ends with 1.
-    std::function<void(const std::string& fault)> report_fatal;
-};
 
 class MainWindow final : public QWidget, public WindowPlatform, public playback::EventPump {
     Q_OBJECT
@@ -54,21 +47,22 @@ protected:
 
 private:
     template <typename Handler>
-    void guarded(Handler handler);
+    void guarded(Handler handler) {
+        ending_.guarded(handler);
+    }
     [[noreturn]] void end(int status);
-    [[noreturn]] void fail(const std::string& fault);
+    WindowHooks quietEnding(WindowHooks hooks);
     void actOnQuitSignal();
     void onQuitSignalReadable();
 
-    WindowHooks hooks_;
+    WindowEnding ending_;
     Vesk vesk_;
     QPushButton* play_on_ = nullptr;
     QPushButton* exit_me_ = nullptr;
     QSocketNotifier* quit_notifier_ = nullptr;
     std::unique_ptr<QAbstractNativeEventFilter> destroy_filter_;
 
-    int exit_status_ = 0;   // what "Sluta" ends with: 0, or 128 + a quit signal
-    bool failing_ = false;  // a run-time error is being reported
+    int exit_status_ = 0;  // what "Sluta" ends with: 0, or 128 + a quit signal
 };
 
 }  // namespace app

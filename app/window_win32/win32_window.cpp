@@ -80,8 +80,8 @@ WindowLayout WindowLayout::at(int dpi) {
             button(kExitMeTop)};
 }
 
-Win32Window::Win32Window(fm::PortIo& port, playback::Clock& clock, Win32WindowHooks hooks)
-    : hooks_(std::move(hooks)), vesk_(*this, port, clock, *this) {
+Win32Window::Win32Window(fm::PortIo& port, playback::Clock& clock, WindowHooks hooks)
+    : ending_(std::move(hooks)), vesk_(*this, port, clock, *this) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     registerClass(instance, &Win32Window::windowProc);
     const WindowLayout layout = WindowLayout::at(screenDpi());
@@ -109,29 +109,6 @@ void Win32Window::load() {
 
 void Win32Window::run() {
     for (;;) processEvents(-1);
-}
-
-template <typename Handler>
-void Win32Window::guarded(Handler handler) {
-    // A run-time error is reported here and the program ends; it never unwinds into Windows.
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        fail(e.what());
-    } catch (...) {
-        fail("unknown fault");
-    }
-}
-
-void Win32Window::fail(const std::string& fault) {
-    failing_ = true;
-    if (hooks_.report_fatal) hooks_.report_fatal(fault);
-    end(1);
-}
-
-void Win32Window::end(int status) {
-    hooks_.end_program(status);
-    std::abort();  // unreachable: ending the program never returns
 }
 
 void Win32Window::showWindow() {
@@ -185,7 +162,7 @@ void Win32Window::actOnQuitSignal() {
     if (signal_number == 0) return;
     clearQuitSignal();
     // With a fault being reported the chip is left as it is, like every fatal end.
-    if (failing_) end(128 + signal_number);
+    if (ending_.failing()) end(128 + signal_number);
     guarded([this, signal_number] {
         exit_status_ = 128 + signal_number;
         vesk_.ExitMe_Click();
@@ -193,7 +170,7 @@ void Win32Window::actOnQuitSignal() {
 }
 
 void Win32Window::onClose() {
-    if (failing_) return;  // the fault's message is up; its end comes next
+    if (ending_.failing()) return;  // the fault's message is up; its end comes next
     guarded([this] {
         // A voice keyed on would sound on after the program: stop as "Sluta" does.
         if (vesk_.playing()) vesk_.ExitMe_Click();
@@ -219,13 +196,13 @@ LRESULT Win32Window::handleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             if (HIWORD(wparam) != BN_CLICKED) break;
             if (LOWORD(wparam) == kPlayOnId) {
                 guarded([this] {
-                    if (!failing_) vesk_.PlayOn_Click();
+                    if (!ending_.failing()) vesk_.PlayOn_Click();
                 });
                 return 0;
             }
             if (LOWORD(wparam) == kExitMeId) {
                 guarded([this] {
-                    if (!failing_) vesk_.ExitMe_Click();
+                    if (!ending_.failing()) vesk_.ExitMe_Click();
                 });
                 return 0;
             }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/vesk.h"
+#include "app/window_ending.h"
 #include "app/window_platform.h"
 #include "fm/port_io.h"
 #include "playback/timed_wait.h"
@@ -23,14 +24,6 @@ struct WindowLayout {
     static WindowLayout at(int dpi);
 };
 
-// How the window leaves the program.
-struct Win32WindowHooks {
-    // Finishes the outputs and ends the process with this exit status. Never returns.
-    std::function<void(int status)> end_program;
-    // Shows a fatal run-time error naming the fault ("Overflow"); the program then ends with 1.
-    std::function<void(const std::string& fault)> report_fatal;
-};
-
 class Win32Window final : public WindowPlatform, public playback::EventPump {
 public:
     // Button identifiers: neither is IDOK or IDCANCEL, which Enter and Escape stand for.
@@ -38,7 +31,7 @@ public:
     static constexpr int kExitMeId = 102;
 
     // Makes the window, hidden, laid out for the screen's resolution.
-    Win32Window(fm::PortIo& port, playback::Clock& clock, Win32WindowHooks hooks);
+    Win32Window(fm::PortIo& port, playback::Clock& clock, WindowHooks hooks);
     ~Win32Window() override;
     Win32Window(const Win32Window&) = delete;
     Win32Window& operator=(const Win32Window&) = delete;
@@ -68,20 +61,20 @@ private:
     bool movedFocus(const MSG& message);
     void onClose();
     template <typename Handler>
-    void guarded(Handler handler);
-    [[noreturn]] void end(int status);
-    [[noreturn]] void fail(const std::string& fault);
+    void guarded(Handler handler) {
+        ending_.guarded(handler);
+    }
+    [[noreturn]] void end(int status) { ending_.end(status); }
     void actOnQuitSignal();
 
-    Win32WindowHooks hooks_;
+    WindowEnding ending_;
     Vesk vesk_;
     HWND window_ = nullptr;
     HWND play_on_ = nullptr;
     HWND exit_me_ = nullptr;
     HWND last_focus_ = nullptr;  // the button to give focus back to when the window is active
 
-    int exit_status_ = 0;   // what "Sluta" ends with: 0, or 128 + a quit signal
-    bool failing_ = false;  // a run-time error is being reported
+    int exit_status_ = 0;  // what "Sluta" ends with: 0, or 128 + a quit signal
 };
 
 }  // namespace app

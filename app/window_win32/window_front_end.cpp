@@ -37,7 +37,7 @@ void runWindow(Program& program, int&, char**) {
     const bool error_box = errorBoxWanted();
     if (error_box) letGoOfOwnConsole();
     RealClock clock;
-    Win32WindowHooks hooks;
+    WindowHooks hooks;
     hooks.end_program = [&program](int status) { program.exit(status); };
     hooks.report_fatal = [&program, error_box](const std::string& fault) {
         printError("run-time error: " + fault);

@@ -28,7 +28,7 @@ public:
     Rig() {
         app::clearQuitSignal();
         clock.setAdvancePerRead(0.25);
-        app::Win32WindowHooks hooks;
+        app::WindowHooks hooks;
         hooks.end_program = [this](int status) {
             const auto& writes = port.writes();
             std::fprintf(stderr, "ended %d after %zu writes, last %02x<-%02x %02x<-%02x\n", status,
