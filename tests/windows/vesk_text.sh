@@ -142,6 +142,8 @@ emulated-silent | emulated-dummy)
     # start-up, whole steps and the key-offs, as with a real card.
     if [ "$case" = emulated-silent ]; then
         unset SDL_AUDIODRIVER
+        # Its prefix is its own (the services it starts would outlive it): end them with it.
+        trap '"${wine[@]}" --stop; rm -rf "$work"' EXIT
         said='^vesk: no audio device \(wasapi: .*; directsound: .*; winmm: .*\); playing silently$'
     else
         export SDL_AUDIODRIVER=dummy
