@@ -18,6 +18,7 @@
 #include "app/platform/quit_signals.h"
 #include "app/program.h"
 #include "app/window/window_front_end.h"
+#include "app/window_geometry.h"
 #include "common/run_error.h"
 
 #if __has_include(<xcb/xcb.h>)
@@ -29,14 +30,7 @@ namespace app {
 
 namespace {
 
-// The client area and the buttons, in pixels at 96 dots per inch.
-constexpr int kClientWidth = 312;
-constexpr int kClientHeight = 213;
-constexpr int kButtonLeft = 48;
-constexpr int kPlayOnTop = 64;
-constexpr int kExitMeTop = 120;
-constexpr int kButtonWidth = 89;
-constexpr int kButtonHeight = 33;
+using namespace window_geometry;
 
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, int top) {
     auto* button = new QPushButton(QString::fromLatin1(caption), parent);

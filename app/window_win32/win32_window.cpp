@@ -7,21 +7,14 @@
 #include <exception>
 
 #include "app/platform/quit_signals.h"
+#include "app/window_geometry.h"
 #include "app/window_win32/resource.h"
 
 namespace app {
 
 namespace {
 
-// The client area and the buttons, in pixels at 96 dots per inch.
-constexpr int kBaseDpi = 96;
-constexpr int kClientWidth = 312;
-constexpr int kClientHeight = 213;
-constexpr int kButtonLeft = 48;
-constexpr int kPlayOnTop = 64;
-constexpr int kExitMeTop = 120;
-constexpr int kButtonWidth = 89;
-constexpr int kButtonHeight = 33;
+using namespace window_geometry;
 
 constexpr wchar_t kClassName[] = L"VeskWindow";
 // A fixed frame with a title, a system menu and a minimise box, as the Qt window's fixed size.
