@@ -60,6 +60,11 @@ const char* SDL_GetError(void) {
     return f != nullptr ? f() : library().error.c_str();
 }
 
+const char* SDL_GetCurrentAudioDriver(void) {
+    static auto* const f = real<decltype(SDL_GetCurrentAudioDriver)>("SDL_GetCurrentAudioDriver");
+    return f != nullptr ? f() : nullptr;
+}
+
 SDL_AudioDeviceID SDL_OpenAudioDevice(const char* device, int iscapture,
                                       const SDL_AudioSpec* desired, SDL_AudioSpec* obtained,
                                       int allowed_changes) {
