@@ -31,6 +31,8 @@ constexpr double kPulseCallbackSeconds = 0.0025;
 // SDL 2 has no setting for it; libpulse reads a stream's target latency from here. A value the
 // user has set stands.
 constexpr const char* kPulseLatencyVariable = "PULSE_LATENCY_MSEC";
+// Quarters of that latency which PulseAudio keeps in our stream rather than in the sink.
+constexpr int kPulseStreamShare = 3;
 // At the way out, the sound of the last writes is let play out for at most this long.
 constexpr std::chrono::milliseconds kDrainLimit{100};
 // The callback's shortest stride, so it stops soon after the buffer is full.
@@ -123,11 +125,16 @@ AudioOutput::Buffering AudioOutput::bufferingFor(std::string_view driver, int ra
     if (driver == "pulseaudio") {
         const int callback_frames = framesFor(rate_hz, kPulseCallbackSeconds);
         const int queue_ms = pulseQueueMs(rate_hz, callback_frames);
-        return {callback_frames, static_cast<int>((std::int64_t{rate_hz} * queue_ms + 500) / 1000)};
+        const auto queue_frames = static_cast<int>((std::int64_t{rate_hz} * queue_ms + 500) / 1000);
+        // Asked for a latency, the server keeps a quarter of it in the sink and the rest in our
+        // stream's buffer; a callback later than the stream's part has let the sink find it
+        // empty (a server stopped for 14 ms left a 0.4 ms gap, for 18 ms a 6 ms one).
+        return {callback_frames, queue_frames, queue_frames * kPulseStreamShare / 4};
     }
-    // Elsewhere the device plays what a callback gave within about one buffer.
+    // Elsewhere the device plays what a callback gave within about one buffer, and has run dry
+    // once a callback is later than that and its own buffer.
     const int frames = framesFor(rate_hz, kBufferSeconds);
-    return {frames, frames};
+    return {frames, frames, 2 * frames};
 }
 
 int AudioOutput::stampLatencyFrames(int rate_hz, int callback_frames) {
@@ -171,9 +178,8 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
     queue_frames_ = static_cast<int>(std::int64_t{buffering.queue_frames} * rate_hz_ / rate_hz);
     stream_ = std::make_unique<sound::ChipStream>(emulator, rate_hz_, sound::ChipStream::Use::Live);
     latency_frames_ = stampLatencyFrames(rate_hz_, buffer_frames_);
-    // The device has run dry once a callback is later than its queue and its own buffer last.
-    pace_ = std::make_unique<DevicePace>(rate_hz_,
-                                         framesToNs(queue_frames_ + buffer_frames_, rate_hz_));
+    // The pace is kept in ns, so the rate the device gave does not matter here.
+    pace_ = std::make_unique<DevicePace>(rate_hz_, framesToNs(buffering.late_frames, rate_hz));
     // Only a fallback: the first callback gives the real anchor (see waitUntilPlaying).
     last_anchor_ = {0, steadyNs()};
     anchor_ns_.store(last_anchor_.ns);

@@ -26,10 +26,12 @@ public:
     };
 
     // How the device is asked to buffer: each callback renders callback_frames, and the device
-    // plays the first of them at most queue_frames later.
+    // plays the first of them at most queue_frames later. A callback more than late_frames
+    // behind the device's pace finds that it has run dry.
     struct Buffering {
         int callback_frames;
         int queue_frames;
+        int late_frames;
     };
     // Chosen per SDL driver (as SDL_GetCurrentAudioDriver names it) and output rate.
     static Buffering bufferingFor(std::string_view driver, int rate_hz);
