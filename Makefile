@@ -73,6 +73,7 @@ lint: deps
 bench: build
 	./build/release/bench/sound_bench
 	./bench/live_cpu.sh ./build/release/app/vesk
+	./bench/live_sound.sh ./build/release/app/vesk 2
 
 install: build
 	cmake --install build/release

@@ -8,6 +8,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libadplug-dev libsdl2-dev libsndfile1-dev libsoxr-dev
     adplay python3 time
+    # Live sound through a sound server of the tests' own, recorded and analysed; ALSA's pulse
+    # plugin lets the bench reach the same server through SDL's alsa driver.
+    pulseaudio pulseaudio-utils python3-numpy libasound2-plugins
     # The 32-bit Windows build: the posix thread model, since the win32 one has no std::thread or
     # std::mutex in GCC 12. Its tests run under Wine's 32-bit loader; Xvfb and xdotool drive the
     # Windows window headless.

@@ -14,15 +14,30 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sound {
 
 namespace {
 
-// Small buffers keep the write-to-sound latency inside 25 ms: one buffer (5.3 ms at 48 kHz) is
-// being played while the next is rendered, and the resampler needs about 8 ms of lookahead.
+// From a register write to its sound, at most: the goal all the buffers below share.
+constexpr int kWriteToSoundMs = 25;
+// Small buffers keep inside it: one buffer (5.3 ms at 48 kHz) is being played while the next is
+// rendered, and the resampler needs a few ms of lookahead.
 constexpr double kBufferSeconds = 0.005;
+// SDL asks PulseAudio for a stream buffer one callback deep, of which the server keeps about
+// half queued: 2.7 ms, which one late wake-up of the audio thread or of the server drains. So the
+// callback is halved and the server is asked to queue whatever is left of kWriteToSoundMs
+// (18 ms at 48 kHz): wake-ups 15-20 ms late have been seen on a loaded machine.
+constexpr double kPulseCallbackSeconds = 0.0025;
+// SDL 2 has no setting for it; libpulse reads a stream's target latency from here. A value the
+// user has set stands.
+constexpr const char* kPulseLatencyVariable = "PULSE_LATENCY_MSEC";
+// Quarters of that latency which PulseAudio keeps in our stream rather than in the sink.
+constexpr int kPulseStreamShare = 3;
+// At the way out, the sound of the last writes is let play out for at most this long.
+constexpr std::chrono::milliseconds kDrainLimit{100};
 // The callback's shortest stride, so it stops soon after the buffer is full.
 constexpr std::int64_t kStrideFrames = 64;
 // Slack for a callback that comes a little late.
@@ -73,10 +88,29 @@ void fill(sound::ChipStream& stream, sound::WriteQueue& queue, std::int16_t* out
     stream.take(out, frames);
 }
 
-int bufferFramesFor(int rate_hz) {
+int framesFor(int rate_hz, double seconds) {
     int frames = 64;
-    while (frames < rate_hz * kBufferSeconds) frames *= 2;
+    while (frames < rate_hz * seconds) frames *= 2;
     return frames;
+}
+
+int wholeMsIn(std::int64_t frames, int rate_hz) {
+    return static_cast<int>((frames * 1000 + rate_hz - 1) / rate_hz);
+}
+
+// The user's setting, or the whole ms left of the budget once a write is stamped.
+int pulseQueueMs(int rate_hz, int callback_frames) {
+    const char* setting = std::getenv(kPulseLatencyVariable);
+    const int ms = setting != nullptr ? std::atoi(setting) : 0;
+    if (ms > 0) return ms;
+    const int stamp_frames = AudioOutput::stampLatencyFrames(rate_hz, callback_frames);
+    const int left_ms = kWriteToSoundMs - wholeMsIn(stamp_frames, rate_hz);
+    // At the lowest rates a callback alone outlasts the budget; the queue is never shallower.
+    return std::max(left_ms, wholeMsIn(callback_frames, rate_hz));
+}
+
+std::int64_t framesToNs(std::int64_t frames, int rate_hz) {
+    return frames * 1'000'000'000 / rate_hz;
 }
 
 // How far the chip must run ahead of the sample being handed out, found by running a stream
@@ -125,18 +159,52 @@ SDL_AudioDeviceID openDevice(const SDL_AudioSpec& want, SDL_AudioSpec& have, int
 
 }  // namespace
 
+AudioOutput::Buffering AudioOutput::bufferingFor(std::string_view driver, int rate_hz) {
+    if (driver == "pulseaudio") {
+        const int callback_frames = framesFor(rate_hz, kPulseCallbackSeconds);
+        const int queue_ms = pulseQueueMs(rate_hz, callback_frames);
+        const auto queue_frames = static_cast<int>((std::int64_t{rate_hz} * queue_ms + 500) / 1000);
+        // Asked for a latency, the server keeps a quarter of it in the sink and the rest in our
+        // stream's buffer; a callback later than the stream's part has let the sink find it
+        // empty (a server stopped for 14 ms left a 0.4 ms gap, for 18 ms a 6 ms one).
+        return {callback_frames, queue_frames, queue_frames * kPulseStreamShare / 4};
+    }
+    // Elsewhere the device plays what a callback gave within about one buffer, and has run dry
+    // once a callback is later than that and its own buffer.
+    const int frames = framesFor(rate_hz, kBufferSeconds);
+    return {frames, frames, 2 * frames};
+}
+
+int AudioOutput::stampLatencyFrames(int rate_hz, int callback_frames) {
+    return callback_frames + measureLookahead(rate_hz, callback_frames) + kMarginFrames;
+}
+
 AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
     std::optional<QuietStderr> quiet(std::in_place);
     // Ctrl-C and SIGTERM are the program's to handle ("Sluta"), not SDL's.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-#ifndef _WIN32
+#ifdef _WIN32
+    // Only PulseAudio is given buffers of its own, and Windows has no PulseAudio.
+    const Buffering buffering = bufferingFor("", rate_hz);
+#else
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
+    const char* name = SDL_GetCurrentAudioDriver();
+    const std::string driver = name != nullptr ? name : "";
+    const Buffering buffering = bufferingFor(driver, rate_hz);
+    if (driver == "pulseaudio" && std::getenv(kPulseLatencyVariable) == nullptr) {
+        // libpulse reads it as SDL connects the stream. It is set with SDL's threads stopped,
+        // and only for this driver: through ALSA's pulse plugin, ALSA's own buffer comes first.
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        setenv(kPulseLatencyVariable,
+               std::to_string(std::int64_t{buffering.queue_frames} * 1000 / rate_hz).c_str(), 0);
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
+    }
 #endif
     SDL_AudioSpec want{};
     want.freq = rate_hz;
     want.format = AUDIO_S16SYS;
     want.channels = 1;
-    want.samples = static_cast<Uint16>(bufferFramesFor(rate_hz));
+    want.samples = static_cast<Uint16>(buffering.callback_frames);
     want.callback = &AudioOutput::callback;
     want.userdata = this;
     SDL_AudioSpec have{};
@@ -152,11 +220,15 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
     }
 #endif
     quiet.reset();
-    if (const char* driver = SDL_GetCurrentAudioDriver()) driver_ = driver;
+    if (const char* opened = SDL_GetCurrentAudioDriver()) driver_ = opened;
     rate_hz_ = have.freq;
     buffer_frames_ = have.samples;
+    queue_frames_ = static_cast<int>(std::int64_t{buffering.queue_frames} * rate_hz_ / rate_hz);
     stream_ = std::make_unique<sound::ChipStream>(emulator, rate_hz_, sound::ChipStream::Use::Live);
-    latency_frames_ = buffer_frames_ + measureLookahead(rate_hz_, buffer_frames_) + kMarginFrames;
+    latency_frames_ = stampLatencyFrames(rate_hz_, buffer_frames_);
+    // The pace is kept in ns, so the rate the device gave does not matter here.
+    pace_ = std::make_unique<DevicePace>(rate_hz_, framesToNs(buffering.late_frames, rate_hz));
+    // Only a fallback: the first callback gives the real anchor (see waitUntilPlaying).
     last_anchor_ = {0, steadyNs()};
     anchor_ns_.store(last_anchor_.ns);
     SDL_PauseAudioDevice(device_, 0);
@@ -166,10 +238,35 @@ AudioOutput::~AudioOutput() { close(); }
 
 void AudioOutput::close() {
     if (device_ == 0) return;
+    drain();
     // Returns once a callback under way has finished; it is a fraction of a millisecond.
     SDL_CloseAudioDevice(device_);
     device_ = 0;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+void AudioOutput::drain() {
+    const std::int64_t last = last_stamp_.load();
+    if (last == 0) return;  // nothing was written
+    const auto give_up = std::chrono::steady_clock::now() + kDrainLimit;
+    // The last write has been rendered once a callback has begun past it ...
+    while (anchor_frame_.load() < last && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // ... and the device plays that callback's samples within its queue.
+    const auto played_by =
+        std::chrono::steady_clock::now() +
+        std::chrono::nanoseconds(framesToNs(queue_frames_ + buffer_frames_, rate_hz_));
+    std::this_thread::sleep_until(std::min(played_by, give_up));
+}
+
+bool AudioOutput::waitUntilPlaying(std::chrono::milliseconds limit) {
+    // Start-up only; once playing, neither thread ever waits for the other.
+    const auto give_up = std::chrono::steady_clock::now() + limit;
+    while (callbacks_.load() == 0) {
+        if (device_ == 0 || std::chrono::steady_clock::now() >= give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 void AudioOutput::callback(void* self, unsigned char* bytes, int len) {
@@ -186,10 +283,13 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames) {
         // No way to report from here; a broken resampler plays silence rather than noise.
         std::memset(out, 0, frames * sizeof(std::int16_t));
     }
+    // Writes are stamped against the device's pace, so a late callback does not move them.
+    const DevicePace::Step step = pace_->onCallback(first, start_ns);
+    if (step.ran_dry) underruns_.fetch_add(1);
     const std::uint32_t seq = anchor_seq_.load();
     anchor_seq_.store(seq + 1);
     anchor_frame_.store(first);
-    anchor_ns_.store(start_ns);
+    anchor_ns_.store(step.frame_ns);
     anchor_seq_.store(seq + 2);
     rendered_frame_.store(stream_->frame());
 
@@ -212,11 +312,14 @@ std::int64_t AudioOutput::stampNow() {
     const Anchor anchor = readAnchor();
     const std::int64_t since_ns = std::max<std::int64_t>(0, steadyNs() - anchor.ns);
     const std::int64_t stamp = anchor.frame + since_ns * rate_hz_ / 1'000'000'000 + latency_frames_;
-    return std::max(stamp, rendered_frame_.load());
+    const std::int64_t at = std::max(stamp, rendered_frame_.load());
+    last_stamp_.store(at);
+    return at;
 }
 
 AudioOutput::Stats AudioOutput::stats() const {
-    return {callbacks_.load(), max_callback_ns_.load(), total_callback_ns_.load()};
+    return {callbacks_.load(), max_callback_ns_.load(), total_callback_ns_.load(),
+            underruns_.load()};
 }
 
 }  // namespace sound

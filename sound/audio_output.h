@@ -2,11 +2,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "sound/chip_stream.h"
+#include "sound/device_pace.h"
 #include "sound/write_queue.h"
 
 namespace sound {
@@ -20,7 +23,23 @@ public:
         std::int64_t callbacks = 0;
         std::int64_t max_callback_ns = 0;  // the longest a callback took to render
         std::int64_t total_callback_ns = 0;
+        std::int64_t underruns = 0;  // callbacks so late that the device must have run dry
     };
+
+    // How the device is asked to buffer: each callback renders callback_frames, and the device
+    // plays the first of them at most queue_frames later. A callback more than late_frames
+    // behind the device's pace finds that it has run dry.
+    struct Buffering {
+        int callback_frames;
+        int queue_frames;
+        int late_frames;
+    };
+    // Chosen per SDL driver (as SDL_GetCurrentAudioDriver names it) and output rate.
+    static Buffering bufferingFor(std::string_view driver, int rate_hz);
+    // How far after the sample a callback begins with a write made then is stamped: past the
+    // callback's own buffer, the resampler's lookahead and some slack. With queue_frames, the
+    // most a write waits to be heard.
+    static int stampLatencyFrames(int rate_hz, int callback_frames);
 
     // Opens the default device at (about) rate_hz and starts it. Raises std::runtime_error with
     // SDL's reason if no device opens.
@@ -29,8 +48,14 @@ public:
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
-    // Stops the callback and closes the device; safe to call twice.
+    // Lets the sound of the writes made so far play out (for at most a tenth of a second), then
+    // stops the callback and closes the device; safe to call twice.
     void close();
+
+    // Waits until the device has called back once, for at most `limit`. Until then there is no
+    // anchor to stamp against; if it times out, writes are stamped from the moment the device
+    // was opened, and land wherever the device's start-up latency puts them.
+    bool waitUntilPlaying(std::chrono::milliseconds limit);
 
     sound::WriteQueue& queue() { return queue_; }
     // Player thread: the output sample at which a write made now takes effect. It is a fixed
@@ -40,6 +65,7 @@ public:
     int rateHz() const { return rate_hz_; }
     int bufferFrames() const { return buffer_frames_; }
     int latencyFrames() const { return latency_frames_; }
+    int queueFrames() const { return queue_frames_; }
     // SDL's name for the driver that opened the device: "wasapi", "pulseaudio", "dummy".
     const std::string& driver() const { return driver_; }
     Stats stats() const;
@@ -52,11 +78,13 @@ private:
     static void callback(void* self, unsigned char* bytes, int len);
     void render(std::int16_t* out, std::size_t frames);
     Anchor readAnchor();
+    void drain();
 
     std::uint32_t device_ = 0;
     int rate_hz_ = 0;
     int buffer_frames_ = 0;
     int latency_frames_ = 0;
+    int queue_frames_ = 0;
     std::string driver_;
     std::unique_ptr<sound::ChipStream> stream_;
     sound::WriteQueue queue_;
@@ -68,10 +96,13 @@ private:
     std::atomic<std::int64_t> anchor_ns_{0};
     std::atomic<std::int64_t> rendered_frame_{0};  // the chip has run up to here
     Anchor last_anchor_{0, 0};                     // player thread only
+    std::atomic<std::int64_t> last_stamp_{0};      // the latest stampNow() gave
+    std::unique_ptr<DevicePace> pace_;             // callback thread only
 
     std::atomic<std::int64_t> callbacks_{0};
     std::atomic<std::int64_t> max_callback_ns_{0};
     std::atomic<std::int64_t> total_callback_ns_{0};
+    std::atomic<std::int64_t> underruns_{0};
 };
 
 }  // namespace sound

@@ -4,6 +4,7 @@
 
 #include <adplug/emuopl.h>
 #include <adplug/nemuopl.h>
+#include <adplug/nukedopl.h>
 #include <adplug/wemuopl.h>
 
 #include <algorithm>
@@ -81,6 +82,10 @@ const char* emulatorName(Emulator emulator) {
     for (const auto& [n, e] : kNames)
         if (e == emulator) return n.data();
     return "?";
+}
+
+int writeSpacingNativeSamples(Emulator emulator) {
+    return emulator == Emulator::Nuked ? OPL_WRITEBUF_DELAY : 0;
 }
 
 std::unique_ptr<OplEmulator> makeOplEmulator(Emulator emulator) {

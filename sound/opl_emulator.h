@@ -15,6 +15,10 @@ enum class Emulator { Nuked, Mame, Dosbox };
 
 std::optional<Emulator> emulatorNamed(std::string_view name);
 const char* emulatorName(Emulator emulator);
+// Native samples from one register write to the next that the core takes in. Nuked keeps
+// writes that come closer in a buffer and applies them this far apart, as a real chip needs
+// time after each write; the other cores apply every write at once (0).
+int writeSpacingNativeSamples(Emulator emulator);
 
 class OplEmulator {
 public:

@@ -1,9 +1,17 @@
 // Picks how written registers become sound: rendered on demand, played live, or not at all.
 #include "sound/sound_chip.h"
 
+#include <chrono>
 #include <exception>
+#include <thread>
 
 namespace sound {
+
+namespace {
+// A device usually calls back within a few ms of opening, well inside the program's own
+// start-up. A sink that wakes from idle can take a second or two (PulseAudio's null sink does).
+constexpr std::chrono::milliseconds kFirstCallbackLimit{1000};
+}  // namespace
 
 std::unique_ptr<SoundChip> SoundChip::forRender(sound::Emulator emulator, int rate_hz) {
     std::unique_ptr<SoundChip> chip(new SoundChip);
@@ -14,8 +22,10 @@ std::unique_ptr<SoundChip> SoundChip::forRender(sound::Emulator emulator, int ra
 std::unique_ptr<SoundChip> SoundChip::forLive(sound::Emulator emulator, int rate_hz,
                                               const std::function<void(const std::string&)>& warn) {
     std::unique_ptr<SoundChip> chip(new SoundChip);
+    chip->warn_ = warn;
     try {
         chip->audio_ = std::make_unique<AudioOutput>(emulator, rate_hz);
+        chip->pacer_ = std::make_unique<WritePacer>(emulator, chip->audio_->rateHz());
     } catch (const std::exception& e) {
         warn(std::string("no audio device (") + e.what() + "); playing silently");
     }
@@ -33,14 +43,34 @@ std::int64_t SoundChip::nowFrame() {
     return audio_ ? audio_->stampNow() : run_->frame();
 }
 
+std::int64_t SoundChip::stampWrite() {
+    if (!audio_) return run_->frame();
+    // The device has been starting since the program began; the first write waits for it,
+    // so that no write is stamped before the device has said where it stands.
+    if (!waited_for_audio_) {
+        waited_for_audio_ = true;
+        if (!audio_->waitUntilPlaying(kFirstCallbackLimit))
+            warn_("the sound device has not started playing after " +
+                  std::to_string(kFirstCallbackLimit.count()) +
+                  " ms; the first notes may come early or late");
+    }
+    // The wait comes before the next write is stamped, never between a stamp and its write.
+    if (hold_ns_ > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(hold_ns_));
+    const std::int64_t stamp = audio_->stampNow();
+    hold_ns_ = pacer_->afterWrite(stamp);
+    return stamp;
+}
+
 std::unique_ptr<fm::PortIo> SoundChip::makePort() {
     if (silent()) return std::make_unique<fm::NonePort>();
-    auto port = std::make_unique<sound::EmulatedPort>(queue(), [this] { return nowFrame(); });
+    auto port = std::make_unique<sound::EmulatedPort>(queue(), [this] { return stampWrite(); });
     port_ = port.get();
     return port;
 }
 
 std::int64_t SoundChip::droppedWrites() const { return port_ != nullptr ? port_->dropped() : 0; }
+
+std::int64_t SoundChip::dropOuts() const { return audio_ ? audio_->stats().underruns : 0; }
 
 double SoundChip::writeTimeSeconds() {
     if (silent()) return 0.0;

@@ -12,6 +12,7 @@
 #include "sound/audio_output.h"
 #include "sound/chip_stream.h"
 #include "sound/emulated_port.h"
+#include "sound/write_pacer.h"
 #include "sound/write_queue.h"
 
 namespace sound {
@@ -41,6 +42,8 @@ public:
 
     // Register writes lost because the queue to the chip was full: the renderer fell behind.
     std::int64_t droppedWrites() const;
+    // Live: times the sound device ran dry, as far as the program can tell.
+    std::int64_t dropOuts() const;
 
     // Stops live sound; for the program's way out.
     void close();
@@ -48,9 +51,16 @@ public:
 private:
     SoundChip() = default;
     std::int64_t nowFrame();
+    // nowFrame() for a write the port is about to hand to the chip. Live, the first one waits
+    // for the device to start, and any one may wait for the chip to catch up (WritePacer).
+    std::int64_t stampWrite();
 
     std::unique_ptr<sound::ChipRun> run_;
     std::unique_ptr<AudioOutput> audio_;
+    std::function<void(const std::string&)> warn_;
+    bool waited_for_audio_ = false;
+    std::unique_ptr<WritePacer> pacer_;  // live only
+    std::int64_t hold_ns_ = 0;           // how long to wait before the next write
     sound::WriteQueue queue_;
     const sound::EmulatedPort* port_ = nullptr;  // the one makePort() made, owned by the chain
 };

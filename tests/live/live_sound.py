@@ -1,0 +1,400 @@
+#!/usr/bin/python3
+"""Live playback through a sound server, recorded and compared with the program's own render.
+
+  live_sound.py play OUT VESK [OPTION...]   record the server's monitor while VESK --text plays
+  live_sound.py check RENDER.wav RENDER.vgm OUT [--expect-clean]
+  live_sound.py selftest RENDER.wav RENDER.vgm
+
+`play` records the monitor of the default sink (`parec`, 16-bit mono at 48 kHz) to OUT.raw with
+the arrival time of every read in OUT.reads, runs VESK --text --capture OUT.vgm with "start" on
+its input, and keeps the time each "step" line arrived in OUT.steps. With --stop-after S it sends
+"sluta" S seconds after "start" instead of letting the tune play out.
+
+`check` finds each step's onset in the recording, prints drop-outs, placement and latency. With
+--expect-clean it exits 1 if a step is missing or off its place by more than 5 ms, else 3 if
+there are drop-outs.
+`selftest` checks the onset detector itself on shifted copies of the render.
+"""
+import os
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+
+RATE_HZ = 48000
+# The key-on's first samples still hold the old note in the Nuked core (about 16 samples), and
+# the resampler spreads the change over a few more: the piece to match starts after them.
+SKIP = round(0.00067 * RATE_HZ)
+PIECE = round(0.010 * RATE_HZ)
+# A step whose piece never gets this loud is a rest: nothing to find.
+AUDIBLE = 200
+# Among matches nearly as good as the best, the earliest: a held tone matches itself a period
+# later almost as well.
+NEAR_BEST = 0.02
+SEARCH_S = 0.040
+# A run of exact zeros longer than this while a note sounds is a drop-out. A note's waveform
+# crosses zero, but never stays there for a third of a millisecond.
+MAX_ZERO_RUN = 16
+PLACEMENT_LIMIT_MS = 5.0
+# check's exit status when drop-outs are the only fault.
+DROP_OUTS_ONLY = 3
+
+
+# ---------------------------------------------------------------------------------------------
+# Files
+
+
+def read_wav(path):
+    data = open(path, 'rb').read()
+    if data[:4] != b'RIFF' or data[8:12] != b'WAVE':
+        sys.exit(f'{path}: not a WAV file')
+    at, fmt, samples = 12, None, None
+    while at + 8 <= len(data):
+        tag, size = data[at:at + 4], struct.unpack('<I', data[at + 4:at + 8])[0]
+        if tag == b'fmt ':
+            fmt = struct.unpack('<HHIIHH', data[at + 8:at + 24])
+        elif tag == b'data':
+            samples = data[at + 8:at + 8 + size]
+        at += 8 + size + (size & 1)
+    if fmt is None or samples is None or fmt[0] != 1 or fmt[1] != 1 or fmt[5] != 16:
+        sys.exit(f'{path}: not 16-bit mono PCM')
+    if fmt[2] != RATE_HZ:
+        sys.exit(f'{path}: {fmt[2]} Hz, not {RATE_HZ}')
+    return np.frombuffer(samples[:len(samples) // 2 * 2], '<i2').astype(np.float64)
+
+
+def voice1_key_ons(path):
+    """Seconds from the start of a VGM capture to each key-on of voice 1 (register 0xB0, bit 5)."""
+    b = open(path, 'rb').read()
+    if b[:4] != b'Vgm ':
+        sys.exit(f'{path}: not a VGM file')
+    at = 0x34 + struct.unpack('<I', b[0x34:0x38])[0]
+    samples, found = 0, []
+    while at < len(b):
+        c = b[at]
+        if c == 0x5A:
+            if b[at + 1] == 0xB0 and b[at + 2] & 0x20:
+                found.append(samples)
+            at += 3
+        elif c == 0x61:
+            samples += struct.unpack('<H', b[at + 1:at + 3])[0]
+            at += 3
+        elif c in (0x62, 0x63):
+            samples += 735 if c == 0x62 else 882
+            at += 1
+        elif 0x70 <= c <= 0x7F:
+            samples += c - 0x6F
+            at += 1
+        elif c == 0x66:
+            break
+        else:
+            sys.exit(f'{path}: unexpected command {c:#04x} at {at:#x}')
+    return np.array(found, dtype=np.float64) / 44100.0
+
+
+def vgm_length_s(path):
+    """How long a VGM capture runs: a live one, to the moment the program ended."""
+    return struct.unpack('<I', open(path, 'rb').read()[0x18:0x1C])[0] / 44100.0
+
+
+# ---------------------------------------------------------------------------------------------
+# Finding the steps
+
+
+def normalised_correlation(x, piece):
+    """At each lag of `x`, how well `piece` matches it, from -1 to 1, whatever the level."""
+    piece = piece - piece.mean()
+    n = len(piece)
+    sums = np.concatenate(([0.0], np.cumsum(x)))
+    squares = np.concatenate(([0.0], np.cumsum(x * x)))
+    s, s2 = sums[n:] - sums[:-n], squares[n:] - squares[:-n]
+    spread = np.maximum(s2 - s * s / n, 1e-9)
+    return np.correlate(x, piece, 'valid') / np.sqrt(spread * np.dot(piece, piece))
+
+
+def match(x, piece, lo, hi):
+    """Where in x[lo:hi] `piece` starts, to a fraction of a sample: the earliest peak of the
+    correlation within NEAR_BEST of the best, refined by a parabola through its neighbours."""
+    lo, hi = max(lo, 0), min(hi, len(x) - len(piece))
+    if hi - lo < 3:
+        return None
+    c = normalised_correlation(x[lo:hi + len(piece)], piece)
+    best = c.max()
+    peaks = np.nonzero((c[1:-1] >= c[:-2]) & (c[1:-1] >= c[2:]) & (c[1:-1] >= best - NEAR_BEST))[0]
+    i = peaks[0] + 1 if len(peaks) else int(c.argmax())
+    shift = 0.0
+    if 0 < i < len(c) - 1:
+        bend = c[i - 1] - 2 * c[i] + c[i + 1]
+        if bend < 0:
+            shift = 0.5 * (c[i - 1] - c[i + 1]) / bend
+    return lo + i + shift
+
+
+class Steps:
+    """The tune as rendered: where each step's key-on is, and the piece that follows it."""
+
+    def __init__(self, render, render_key_ons_s):
+        self.render = render
+        self.at = np.round((render_key_ons_s - render_key_ons_s[0]) * RATE_HZ).astype(int)
+        self.pieces = [render[k + SKIP:k + SKIP + PIECE] for k in self.at]
+        self.sounding = [len(p) == PIECE and np.abs(p).max() >= AUDIBLE for p in self.pieces]
+
+    def keep(self, n):
+        """Only the first n steps: a playback stopped early."""
+        self.at, self.pieces, self.sounding = self.at[:n], self.pieces[:n], self.sounding[:n]
+
+
+def find_onsets(steps, recording, times_s):
+    """The recording's sample at which each sounding step begins, or nan.
+
+    times_s: when each step was played, in seconds on any clock. The first step is looked for
+    near the first sound; each later one near where the steps found so far put it.
+    """
+    onsets = np.full(len(steps.at), np.nan)
+    loud = np.nonzero(np.abs(recording) >= AUDIBLE)[0]
+    first_loud = np.nonzero(np.abs(steps.render) >= AUDIBLE)[0]
+    if len(loud) == 0 or len(first_loud) == 0:
+        return onsets
+    origin = loud[0] - first_loud[0] - times_s[0] * RATE_HZ
+    rate = RATE_HZ
+    window = round(SEARCH_S * RATE_HZ)
+    found = []
+    for i, piece in enumerate(steps.pieces):
+        if not steps.sounding[i]:
+            continue
+        if found:
+            # The sink's clock need not run at the rate the player's does.
+            if len(found) >= 3:
+                rate = np.polyfit(times_s[found[1:]], onsets[found[1:]], 1)[0]
+            expected = onsets[found[-1]] + (times_s[i] - times_s[found[-1]]) * rate
+        else:
+            expected = origin + times_s[i] * RATE_HZ
+        at = match(recording, piece, round(expected) + SKIP - window, round(expected) + SKIP + window)
+        if at is None:
+            continue
+        onsets[i] = at - SKIP
+        found.append(i)
+    return onsets
+
+
+def placement_ms(onsets, times_s):
+    """Each step's distance from its place, once a constant latency and the sink clock's drift
+    (a straight line through all steps) are taken out."""
+    ok = ~np.isnan(onsets)
+    line = np.polyfit(times_s[ok], onsets[ok] / RATE_HZ, 1)
+    off = np.full(len(onsets), np.nan)
+    off[ok] = (onsets[ok] / RATE_HZ - np.polyval(line, times_s[ok])) * 1000
+    return off
+
+
+def drop_outs(steps, recording, onsets, until):
+    """Runs of exact zeros longer than MAX_ZERO_RUN where the render sounds: (sample, length)."""
+    zero = np.concatenate(([0], (recording == 0).astype(np.int8), [0]))
+    edges = np.diff(zero)
+    starts, ends = np.nonzero(edges == 1)[0], np.nonzero(edges == -1)[0]
+    found_steps = np.nonzero(~np.isnan(onsets))[0]
+    gaps = []
+    for start, end in zip(starts, ends):
+        if end - start <= MAX_ZERO_RUN or start < onsets[found_steps[0]] or start >= until:
+            continue
+        # The same stretch in the render, from the nearest step before it.
+        j = found_steps[np.searchsorted(onsets[found_steps], start, side='right') - 1]
+        at = steps.at[j] + round(start - onsets[j])
+        there = steps.render[max(at - 2, 0):at + (end - start) + 2]
+        if len(there) and np.abs(there).max() >= AUDIBLE:
+            gaps.append((int(start), int(end - start)))
+    return gaps
+
+
+# ---------------------------------------------------------------------------------------------
+# The detector's own check
+
+
+def shifted_copy(render, at, shifts, lead):
+    """The render after `lead` samples of silence, with everything from step i's key-on to the
+    next one delayed by shifts[i] samples (fractions too; a negative shift comes early), as a
+    recording with a wandering latency would hold it."""
+    out = np.zeros(lead + len(render) + round(np.abs(shifts).max()) + 2)
+    grid = np.arange(len(out), dtype=np.float64)
+    bounds = list(at) + [len(render)]
+    for i, shift in enumerate(shifts):
+        lo, hi = lead + bounds[i] + shift, lead + bounds[i + 1] + shift
+        where = (grid >= lo) & (grid < hi)
+        out[where] = np.interp(grid[where] - lead - shift, np.arange(len(render)), render)
+    return out
+
+
+def selftest(steps):
+    """The detector finds known shifts, step 1's early or late too, within 1 ms."""
+    rng = np.random.default_rng(7)
+    times_s = steps.at / RATE_HZ
+    sounding = np.array(steps.sounding)
+    lead = round(1.5 * RATE_HZ)  # silence before the program starts, as in a recording
+    worst = 0.0
+    for spread_ms, first_ms in ((3.0, 12.0), (12.0, -12.0), (1.0, 0.0)):
+        shifts = rng.uniform(-spread_ms, spread_ms, len(steps.at)) * RATE_HZ / 1000
+        shifts[0] = first_ms * RATE_HZ / 1000
+        copy = shifted_copy(steps.render, steps.at, shifts, lead)
+        copy += rng.normal(0, 2, len(copy))  # and a little noise
+        onsets = find_onsets(steps, copy, times_s)
+        errors_ms = np.abs(onsets - (lead + steps.at + shifts))[sounding] * 1000 / RATE_HZ
+        if np.isnan(errors_ms).any() or errors_ms.max() > 1.0:
+            print(f'selftest: with shifts up to {spread_ms} ms and step 1 at {first_ms:+} ms, '
+                  f'{np.isnan(errors_ms).sum()} steps not found, worst {np.nanmax(errors_ms):.2f} ms')
+            return False
+        worst = max(worst, errors_ms.max())
+    print(f'selftest: known shifts up to 12 ms found within {worst * 1000:.0f} us')
+    return True
+
+
+# ---------------------------------------------------------------------------------------------
+# Recording a live playback
+
+
+def play(out, vesk, options, stop_after_s):
+    parec = subprocess.Popen(['parec', '--format=s16le', '--rate=48000', '--channels=1',
+                              '--latency-msec=2', '--raw', '--device=@DEFAULT_MONITOR@'],
+                             stdout=subprocess.PIPE)
+    reads = []
+
+    def record():
+        total = 0
+        with open(out + '.raw', 'wb') as f:
+            while True:
+                data = os.read(parec.stdout.fileno(), 1 << 16)
+                if not data:
+                    break
+                reads.append((time.monotonic(), total + len(data)))
+                f.write(data)
+                total += len(data)
+
+    recorder = threading.Thread(target=record)
+    recorder.start()
+    try:
+        # A new recording often stays silent for a second or two, and a program started then
+        # comes out garbled in its first seconds: wait for audio, then let it settle.
+        deadline = time.monotonic() + 15
+        while not reads and time.monotonic() < deadline and parec.poll() is None:
+            time.sleep(0.01)
+        if not reads:
+            sys.exit('play: the monitor delivers no audio')
+        time.sleep(1.5)
+        program = subprocess.Popen([vesk, '--text', '--capture', out + '.vgm'] + options,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        program.stdin.write('start\n')
+        program.stdin.flush()
+        if stop_after_s is None:
+            program.stdin.close()
+        else:
+            threading.Timer(stop_after_s, lambda: (program.stdin.write('sluta\n'),
+                                                   program.stdin.close())).start()
+        steps = []
+        for line in program.stdout:
+            if line.startswith('step '):
+                steps.append(time.monotonic())
+            else:
+                sys.stdout.write(line)
+        status = program.wait()
+        time.sleep(0.3)
+    finally:
+        parec.terminate()
+        recorder.join()
+    with open(out + '.reads', 'w') as f:
+        f.writelines(f'{t:.6f} {n // 2}\n' for t, n in reads)
+    with open(out + '.steps', 'w') as f:
+        f.writelines(f'{t:.6f}\n' for t in steps)
+    if status != 0:
+        sys.exit(f'play: vesk ended with status {status}')
+
+
+def sample_clock(out):
+    """A straight line from the recording's sample index to the time it reached the recorder:
+    through the earliest arrival in each second, since a read can only be late."""
+    reads = np.loadtxt(out + '.reads', ndmin=2)
+    t, n = reads[:, 0], reads[:, 1]
+    rough = np.polyfit(n, t, 1)
+    early = t - np.polyval(rough, n)
+    second = np.floor(t - t[0]).astype(int)
+    pick = [np.nonzero(second == s)[0][np.argmin(early[second == s])] for s in np.unique(second)]
+    return np.polyfit(n[pick], t[pick], 1)
+
+
+def latency_ms(out, onsets, times_s):
+    """From each key-on write to its sound reaching the recorder. The program prints a step's
+    line just before its writes, and a line can only reach us late: the line's lower edge
+    against the capture's times maps the capture's clock onto ours. The capture counts the
+    device's samples, whose clock need not run at the pace of ours (0.04% apart has been seen),
+    so the map is a line, not an offset."""
+    lines = np.loadtxt(out + '.steps', ndmin=1)
+    count = min(len(lines), len(times_s))
+    slope = np.polyfit(times_s[:count], lines[:count], 1)[0] if count >= 3 else 1.0
+    origin = np.min(lines[:count] - slope * times_s[:count])
+    heard = np.polyval(sample_clock(out), onsets)
+    return (heard - (slope * times_s + origin)) * 1000
+
+
+def check(render_path, render_vgm, out, expect_clean):
+    steps = Steps(read_wav(render_path), voice1_key_ons(render_vgm))
+    if not selftest(steps):
+        return 1
+    recording = np.fromfile(out + '.raw', '<i2').astype(np.float64)
+    times_s = voice1_key_ons(out + '.vgm')
+    played = min(len(times_s), len(steps.at))
+    steps.keep(played)
+    times_s = times_s[:played]
+    onsets = find_onsets(steps, recording, times_s)
+    ok = ~np.isnan(onsets)
+    missing = [int(i) + 1 for i in np.nonzero(np.array(steps.sounding) & ~ok)[0]]
+    print(f'{played} steps played, {ok.sum()} sounding steps found'
+          + (f', not found: {missing}' if missing else ''))
+    if ok.sum() < 3:
+        print('FAIL: too few steps found in the recording')
+        return 1
+
+    off = placement_ms(onsets, times_s)
+    # The sound stops where the program ends ("sluta", or the last step's key-off): up to 50 ms
+    # before it, by the onsets' own line, nothing should be missing.
+    line = np.polyfit(times_s[ok], onsets[ok], 1)
+    until = min(onsets[np.nonzero(ok)[0][-1]] + 0.8 * RATE_HZ,
+                np.polyval(line, vgm_length_s(out + '.vgm') - 0.05))
+    gaps = drop_outs(steps, recording, onsets, until)
+    latency = latency_ms(out, onsets, times_s)
+    worst = int(np.nanargmax(np.abs(off)))
+    print(f'placement: sd {np.nanstd(off):.2f} ms, worst {off[worst]:+.2f} ms (step {worst + 1}), '
+          f'step 1 {off[0]:+.2f} ms')
+    print(f'latency, write to recorder: median {np.nanmedian(latency):.1f} ms, '
+          f'{np.nanmin(latency):.1f} to {np.nanmax(latency):.1f} ms')
+    print(f'drop-outs: {len(gaps)}')
+    for at, n in gaps:
+        print(f'  {n} samples ({n * 1000 / RATE_HZ:.1f} ms) at {at / RATE_HZ:.3f} s')
+    if not expect_clean:
+        return 0
+    faults = [f'steps not found in the recording: {missing}'] if missing else []
+    faults += [f'step {i + 1} is {off[i]:+.2f} ms off its place'
+               for i in np.nonzero(ok)[0] if abs(off[i]) > PLACEMENT_LIMIT_MS]
+    for fault in faults + ([f'{len(gaps)} drop-outs'] if gaps else []):
+        print(f'FAIL: {fault}')
+    return 1 if faults else DROP_OUTS_ONLY if gaps else 0
+
+
+def main(args):
+    if len(args) >= 3 and args[0] == 'play':
+        options, stop_after = args[3:], None
+        if '--stop-after' in options:
+            k = options.index('--stop-after')
+            stop_after = float(options[k + 1])
+            del options[k:k + 2]
+        play(args[1], args[2], options, stop_after)
+        return 0
+    if len(args) in (4, 5) and args[0] == 'check':
+        return check(args[1], args[2], args[3], '--expect-clean' in args[4:])
+    if len(args) == 3 and args[0] == 'selftest':
+        return 0 if selftest(Steps(read_wav(args[1]), voice1_key_ons(args[2]))) else 1
+    sys.exit(__doc__)
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))
