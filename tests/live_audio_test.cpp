@@ -26,6 +26,14 @@ void setEnvironment(const char* name, const char* value) {
 #endif
 }
 
+void clearEnvironment(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");  // an empty value removes it there
+#else
+    unsetenv(name);
+#endif
+}
+
 // Never the real sound card from a test.
 class LiveAudio : public testing::Test {
 protected:
@@ -89,7 +97,7 @@ TEST_F(LiveAudio, WriteReachesTheSpeakerWithin25ms) {
 TEST_F(LiveAudio, EveryDriversBufferingKeepsWithin25ms) {
     // The same sum for the buffering each driver is given, a sound server's deeper queue
     // included, at the common rates.
-    unsetenv("PULSE_LATENCY_MSEC");
+    clearEnvironment("PULSE_LATENCY_MSEC");
     for (const char* driver : {"pulseaudio", "alsa", "pipewire", "dummy"}) {
         for (int rate_hz : {44100, 48000, 96000}) {
             const auto buffering = sound::AudioOutput::bufferingFor(driver, rate_hz);
@@ -105,14 +113,14 @@ TEST_F(LiveAudio, SoundServerQueueRidesOutLateWakeUps) {
     // Through PulseAudio the server queues what the budget leaves; on a loaded machine wake-ups
     // 15-20 ms late have been measured, and anything shallower drops out. A queue the user
     // asked for stands.
-    unsetenv("PULSE_LATENCY_MSEC");
+    clearEnvironment("PULSE_LATENCY_MSEC");
     for (int rate_hz : {44100, 48000, 96000}) {
         const auto pulse = sound::AudioOutput::bufferingFor("pulseaudio", rate_hz);
         EXPECT_GE(1000.0 * pulse.queue_frames / rate_hz, 15.0) << rate_hz << " Hz";
     }
-    setenv("PULSE_LATENCY_MSEC", "40", 1);
+    setEnvironment("PULSE_LATENCY_MSEC", "40");
     EXPECT_EQ(sound::AudioOutput::bufferingFor("pulseaudio", 48000).queue_frames, 1920);
-    unsetenv("PULSE_LATENCY_MSEC");
+    clearEnvironment("PULSE_LATENCY_MSEC");
 }
 
 TEST_F(LiveAudio, FirstWriteWaitsForTheDeviceToStart) {
