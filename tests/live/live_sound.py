@@ -21,6 +21,7 @@ import subprocess
 import sys
 import threading
 import time
+import wave
 
 import numpy as np
 
@@ -48,22 +49,17 @@ DROP_OUTS_ONLY = 3
 
 
 def read_wav(path):
-    data = open(path, 'rb').read()
-    if data[:4] != b'RIFF' or data[8:12] != b'WAVE':
-        sys.exit(f'{path}: not a WAV file')
-    at, fmt, samples = 12, None, None
-    while at + 8 <= len(data):
-        tag, size = data[at:at + 4], struct.unpack('<I', data[at + 4:at + 8])[0]
-        if tag == b'fmt ':
-            fmt = struct.unpack('<HHIIHH', data[at + 8:at + 24])
-        elif tag == b'data':
-            samples = data[at + 8:at + 8 + size]
-        at += 8 + size + (size & 1)
-    if fmt is None or samples is None or fmt[0] != 1 or fmt[1] != 1 or fmt[5] != 16:
+    try:
+        with wave.open(path) as w:
+            params = (w.getnchannels(), w.getsampwidth(), w.getframerate())
+            frames = w.readframes(w.getnframes())
+    except (wave.Error, EOFError) as e:
+        sys.exit(f'{path}: not a WAV file ({e})')
+    if params[:2] != (1, 2):
         sys.exit(f'{path}: not 16-bit mono PCM')
-    if fmt[2] != RATE_HZ:
-        sys.exit(f'{path}: {fmt[2]} Hz, not {RATE_HZ}')
-    return np.frombuffer(samples[:len(samples) // 2 * 2], '<i2').astype(np.float64)
+    if params[2] != RATE_HZ:
+        sys.exit(f'{path}: {params[2]} Hz, not {RATE_HZ}')
+    return np.frombuffer(frames, '<i2').astype(np.float64)
 
 
 def voice1_key_ons(path):
