@@ -18,10 +18,6 @@ namespace app {
 
 namespace {
 
-// A board that takes no byte for this long has stopped: at 115200 baud a full kernel buffer
-// (4 KiB for most USB serial drivers) drains in a third of a second.
-constexpr auto kStallLimit = std::chrono::seconds(5);
-
 struct Rate {
     int baud;
     speed_t speed;
@@ -63,10 +59,10 @@ public:
             if (wrote < 0 && errno == EINTR) continue;
             if (wrote < 0 && errno != EAGAIN && errno != EWOULDBLOCK) lost(errno);
             // The output buffer is full: wait for room, but not for ever.
-            const auto left = kStallLimit - (std::chrono::steady_clock::now() - last_progress);
+            const auto left =
+                kSerialStallLimit - (std::chrono::steady_clock::now() - last_progress);
             const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-            if (left_ms <= 0)
-                lost("it took no data for " + std::to_string(kStallLimit.count()) + " s");
+            if (left_ms <= 0) serialBoardStalled(device_);
             pollfd ready{fd_, POLLOUT, 0};
             if (poll(&ready, 1, static_cast<int>(left_ms)) < 0 && errno != EINTR) lost(errno);
         }
@@ -76,11 +72,7 @@ private:
     [[noreturn]] void lost(int error) const {
         // What an unplugged USB adapter, or a port closed under us, reports.
         const bool gone = error == EIO || error == ENXIO || error == ENODEV;
-        lost(reason(error) + (gone ? " (unplugged?)" : ""));
-    }
-    [[noreturn]] void lost(const std::string& why) const {
-        throw common::RunError(common::RunError::Kind::DeviceLost,
-                               "lost the serial board on " + device_ + ": " + why);
+        serialBoardLost(device_, reason(error), gone);
     }
 
     std::string device_;
@@ -90,9 +82,7 @@ private:
 }  // namespace
 
 std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int baud, int settle_ms) {
-    auto fail = [&device](const std::string& why) -> std::runtime_error {
-        return std::runtime_error("cannot use serial device " + device + ": " + why);
-    };
+    auto fail = [&device](const std::string& why) { return serialDeviceUnusable(device, why); };
     speed_t speed = 0;
     for (const Rate& rate : kRates)
         if (rate.baud == baud) speed = rate.speed;

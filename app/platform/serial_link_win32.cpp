@@ -13,9 +13,6 @@ namespace app {
 
 namespace {
 
-// A board that takes no byte for this long has stopped, as on Linux.
-constexpr DWORD kStallLimitMs = 5000;
-
 std::string reason(DWORD error) {
     char* text = nullptr;
     const DWORD n = FormatMessageA(
@@ -51,21 +48,15 @@ public:
                                   error == ERROR_BAD_COMMAND ||
                                   error == ERROR_DEVICE_NOT_CONNECTED ||
                                   error == ERROR_OPERATION_ABORTED || error == ERROR_NOT_READY;
-                lost(reason(error) + (gone ? " (unplugged?)" : ""));
+                serialBoardLost(device_, reason(error), gone);
             }
             // The write timeout ran out with nothing taken: the board has stopped.
-            if (wrote == 0)
-                lost("it took no data for " + std::to_string(kStallLimitMs / 1000) + " s");
+            if (wrote == 0) serialBoardStalled(device_);
             done += wrote;  // a short write is only part of the way
         }
     }
 
 private:
-    [[noreturn]] void lost(const std::string& why) const {
-        throw common::RunError(common::RunError::Kind::DeviceLost,
-                               "lost the serial board on " + device_ + ": " + why);
-    }
-
     std::string device_;
     HANDLE handle_;
 };
@@ -73,9 +64,7 @@ private:
 }  // namespace
 
 std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int baud, int settle_ms) {
-    auto fail = [&device](const std::string& why) -> std::runtime_error {
-        return std::runtime_error("cannot use serial device " + device + ": " + why);
-    };
+    auto fail = [&device](const std::string& why) { return serialDeviceUnusable(device, why); };
     // COM10 and above are only reachable through the device namespace; it works for all.
     const std::string path = device.rfind("\\\\.\\", 0) == 0 ? device : "\\\\.\\" + device;
     // No sharing: two programs writing one board would interleave their writes.
@@ -130,7 +119,8 @@ std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int ba
                        : reason(error));
     }
     COMMTIMEOUTS timeouts{};
-    timeouts.WriteTotalTimeoutConstant = kStallLimitMs;
+    timeouts.WriteTotalTimeoutConstant =
+        static_cast<DWORD>(std::chrono::milliseconds(kSerialStallLimit).count());
     if (!SetCommTimeouts(handle, &timeouts)) throw fail(reason(GetLastError()));
 
     if (settle_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(settle_ms));
