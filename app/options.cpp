@@ -8,16 +8,14 @@
 #include <string_view>
 #include <system_error>
 
+#include "common/name_table.h"
 #include "fm/ports/capture_port.h"
 
 namespace app {
 
 namespace {
 
-struct ChipEntry {
-    std::string_view name;
-    Chip chip;
-};
+using ChipEntry = common::Named<Chip>;
 constexpr std::array kChips = {
 #ifdef _WIN32
     ChipEntry{"inpout32", Chip::Inpout32},
@@ -110,17 +108,9 @@ bool sameFile(const std::string& name_a, const std::string& name_b) {
 
 }  // namespace
 
-std::optional<Chip> chipNamed(std::string_view name) {
-    for (const ChipEntry& entry : kChips)
-        if (entry.name == name) return entry.chip;
-    return std::nullopt;
-}
+std::optional<Chip> chipNamed(std::string_view name) { return common::valueNamed(kChips, name); }
 
-const char* chipName(Chip chip) {
-    for (const ChipEntry& entry : kChips)
-        if (entry.chip == chip) return entry.name.data();
-    return "?";
-}
+const char* chipName(Chip chip) { return common::nameOf(kChips, chip); }
 
 std::string usageText() {
     return std::string{} +

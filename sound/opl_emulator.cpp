@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <array>
 
+#include "common/name_table.h"
+
 namespace sound {
 
 namespace {
@@ -64,7 +66,7 @@ private:
     CWemuopl core_;
 };
 
-constexpr std::array<std::pair<std::string_view, Emulator>, 3> kNames = {{
+constexpr std::array<common::Named<Emulator>, 3> kNames = {{
     {"nuked", Emulator::Nuked},
     {"mame", Emulator::Mame},
     {"dosbox", Emulator::Dosbox},
@@ -73,16 +75,10 @@ constexpr std::array<std::pair<std::string_view, Emulator>, 3> kNames = {{
 }  // namespace
 
 std::optional<Emulator> emulatorNamed(std::string_view name) {
-    for (const auto& [n, e] : kNames)
-        if (n == name) return e;
-    return std::nullopt;
+    return common::valueNamed(kNames, name);
 }
 
-const char* emulatorName(Emulator emulator) {
-    for (const auto& [n, e] : kNames)
-        if (e == emulator) return n.data();
-    return "?";
-}
+const char* emulatorName(Emulator emulator) { return common::nameOf(kNames, emulator); }
 
 int writeSpacingNativeSamples(Emulator emulator) {
     return emulator == Emulator::Nuked ? OPL_WRITEBUF_DELAY : 0;

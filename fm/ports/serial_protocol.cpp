@@ -3,14 +3,13 @@
 
 #include <array>
 
+#include "common/name_table.h"
+
 namespace fm {
 
 namespace {
 
-struct ProtocolEntry {
-    std::string_view name;
-    SerialProtocol protocol;
-};
+using ProtocolEntry = common::Named<SerialProtocol>;
 constexpr std::array kProtocols = {
     ProtocolEntry{"arduino", SerialProtocol::Arduino},
     ProtocolEntry{"nuke", SerialProtocol::Nuke},
@@ -92,15 +91,11 @@ void appendFrame(std::span<const std::uint8_t> transfer, SerialBytes& out) {
 }  // namespace
 
 std::optional<SerialProtocol> serialProtocolNamed(std::string_view name) {
-    for (const ProtocolEntry& entry : kProtocols)
-        if (entry.name == name) return entry.protocol;
-    return std::nullopt;
+    return common::valueNamed(kProtocols, name);
 }
 
 const char* serialProtocolName(SerialProtocol protocol) {
-    for (const ProtocolEntry& entry : kProtocols)
-        if (entry.protocol == protocol) return entry.name.data();
-    return "?";
+    return common::nameOf(kProtocols, protocol);
 }
 
 std::string serialProtocolNames() {
