@@ -28,37 +28,34 @@ constexpr std::array kChips = {
     ChipEntry{"ports", Chip::Ports},
 #endif
 };
+
+// A whole number from `low` to `high`, digits only (no sign, no spaces); anything else is nullopt.
+std::optional<int> wholeNumberIn(std::string_view text, int low, int high) {
+    if (text.empty()) return std::nullopt;
+    long long number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
+        if (number > high) return std::nullopt;  // before it could overflow
+    }
+    if (number < low) return std::nullopt;
+    return static_cast<int>(number);
+}
+
 #ifdef VESK_WITH_SOUND
 // Below 8 kHz the tune's upper harmonics fold over; above 192 kHz no sound card goes.
 constexpr int kMinRateHz = 8000;
 constexpr int kMaxRateHz = 192000;
 
-// A whole number of hertz in range, digits only; anything else is nullopt.
 std::optional<int> rateFrom(std::string_view text) {
-    if (text.empty() || text.size() > 6) return std::nullopt;
-    int rate_hz = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        rate_hz = rate_hz * 10 + (c - '0');
-    }
-    if (rate_hz < kMinRateHz || rate_hz > kMaxRateHz) return std::nullopt;
-    return rate_hz;
+    return wholeNumberIn(text, kMinRateHz, kMaxRateHz);
 }
 #endif
 
 // Beyond what any serial driver offers.
 constexpr int kMaxBaud = 4000000;
 
-std::optional<int> baudFrom(std::string_view text) {
-    if (text.empty() || text.size() > 7) return std::nullopt;
-    int baud = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        baud = baud * 10 + (c - '0');
-    }
-    if (baud < 1 || baud > kMaxBaud) return std::nullopt;
-    return baud;
-}
+std::optional<int> baudFrom(std::string_view text) { return wholeNumberIn(text, 1, kMaxBaud); }
 
 // "serial:DEVICE[:PROTOCOL]" into the options; the usage error, or "" if it parsed. A device
 // path may hold colons itself (/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0), so a
