@@ -99,11 +99,10 @@ int wholeMsIn(std::int64_t frames, int rate_hz) {
 }
 
 // The user's setting, or the whole ms left of the budget once a write is stamped.
-int pulseQueueMs(int rate_hz, int callback_frames) {
+int pulseQueueMs(int rate_hz, int callback_frames, int stamp_frames) {
     const char* setting = std::getenv(kPulseLatencyVariable);
     const int ms = setting != nullptr ? std::atoi(setting) : 0;
     if (ms > 0) return ms;
-    const int stamp_frames = AudioOutput::stampLatencyFrames(rate_hz, callback_frames);
     const int left_ms = kWriteToSoundMs - wholeMsIn(stamp_frames, rate_hz);
     // At the lowest rates a callback alone outlasts the budget; the queue is never shallower.
     return std::max(left_ms, wholeMsIn(callback_frames, rate_hz));
@@ -162,17 +161,18 @@ SDL_AudioDeviceID openDevice(const SDL_AudioSpec& want, SDL_AudioSpec& have, int
 AudioOutput::Buffering AudioOutput::bufferingFor(std::string_view driver, int rate_hz) {
     if (driver == "pulseaudio") {
         const int callback_frames = framesFor(rate_hz, kPulseCallbackSeconds);
-        const int queue_ms = pulseQueueMs(rate_hz, callback_frames);
+        const int stamp_frames = stampLatencyFrames(rate_hz, callback_frames);
+        const int queue_ms = pulseQueueMs(rate_hz, callback_frames, stamp_frames);
         const auto queue_frames = static_cast<int>((std::int64_t{rate_hz} * queue_ms + 500) / 1000);
         // Asked for a latency, the server keeps a quarter of it in the sink and the rest in our
         // stream's buffer; a callback later than the stream's part has let the sink find it
         // empty (a server stopped for 14 ms left a 0.4 ms gap, for 18 ms a 6 ms one).
-        return {callback_frames, queue_frames, queue_frames * kPulseStreamShare / 4};
+        return {callback_frames, queue_frames, queue_frames * kPulseStreamShare / 4, stamp_frames};
     }
     // Elsewhere the device plays what a callback gave within about one buffer, and has run dry
     // once a callback is later than that and its own buffer.
     const int frames = framesFor(rate_hz, kBufferSeconds);
-    return {frames, frames, 2 * frames};
+    return {frames, frames, 2 * frames, stampLatencyFrames(rate_hz, frames)};
 }
 
 int AudioOutput::stampLatencyFrames(int rate_hz, int callback_frames) {
@@ -225,7 +225,10 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
     buffer_frames_ = have.samples;
     queue_frames_ = static_cast<int>(std::int64_t{buffering.queue_frames} * rate_hz_ / rate_hz);
     stream_ = std::make_unique<sound::ChipStream>(emulator, rate_hz_, sound::ChipStream::Use::Live);
-    latency_frames_ = stampLatencyFrames(rate_hz_, buffer_frames_);
+    // Measured already, unless the device gave another rate or buffer than asked.
+    latency_frames_ = rate_hz_ == rate_hz && buffer_frames_ == buffering.callback_frames
+                          ? buffering.stamp_frames
+                          : stampLatencyFrames(rate_hz_, buffer_frames_);
     // The pace is kept in ns, so the rate the device gave does not matter here.
     pace_ = std::make_unique<DevicePace>(rate_hz_, framesToNs(buffering.late_frames, rate_hz));
     // Only a fallback: the first callback gives the real anchor (see waitUntilPlaying).

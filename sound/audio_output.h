@@ -28,11 +28,13 @@ public:
 
     // How the device is asked to buffer: each callback renders callback_frames, and the device
     // plays the first of them at most queue_frames later. A callback more than late_frames
-    // behind the device's pace finds that it has run dry.
+    // behind the device's pace finds that it has run dry. A write is stamped stamp_frames
+    // after the sample a callback begins with (stampLatencyFrames for these callbacks).
     struct Buffering {
         int callback_frames;
         int queue_frames;
         int late_frames;
+        int stamp_frames;
     };
     // Chosen per SDL driver (as SDL_GetCurrentAudioDriver names it) and output rate.
     static Buffering bufferingFor(std::string_view driver, int rate_hz);
