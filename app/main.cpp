@@ -10,15 +10,13 @@
 #include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
 #include "app/program.h"
-#include "app/text/text_front_end.h"
-#ifdef VESK_WITH_SOUND
 #include "app/render/render_front_end.h"
-#endif
+#include "app/text/text_front_end.h"
 #ifdef _WIN32
 #include "app/platform/process_win32.h"
 #include "app/window_win32/window_front_end.h"
 #else
-#include "app/platform/window_module.h"
+#include "app/window/window_module.h"
 #endif
 #include "common/run_error.h"
 
@@ -43,7 +41,6 @@ bool haveDisplay() {
     front_end.run();
 }
 
-#ifdef VESK_WITH_SOUND
 [[noreturn]] void runRender(app::Program& program) {
     std::string error;
     try {
@@ -63,7 +60,6 @@ bool haveDisplay() {
     if (!error.empty()) program.abandon(error);
     program.exit(0);
 }
-#endif
 
 }  // namespace
 
@@ -109,9 +105,7 @@ int main(int argc, char** argv) {
         app::printError(e.what());
         return 1;
     }
-#ifdef VESK_WITH_SOUND
     if (!options.render.empty()) runRender(*program);
-#endif
     if (options.text) runText(*program);
 #ifdef _WIN32
     app::runWindow(*program, argc, argv);

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "capture/capture_port.h"
 #include "common/name_table.h"
-#include "fm/ports/capture_port.h"
 
 namespace app {
 
@@ -20,10 +20,8 @@ constexpr std::array kChips = {
 #ifdef _WIN32
     ChipEntry{"inpout32", Chip::Inpout32},
 #endif
-#ifdef VESK_WITH_SOUND
-    ChipEntry{"emulated", Chip::Emulated},
-#endif
-    ChipEntry{"none", Chip::None},         ChipEntry{"serial", Chip::Serial},
+    ChipEntry{"emulated", Chip::Emulated}, ChipEntry{"none", Chip::None},
+    ChipEntry{"serial", Chip::Serial},
 #ifdef __linux__
     ChipEntry{"ports", Chip::Ports},
 #endif
@@ -42,7 +40,6 @@ std::optional<int> wholeNumberIn(std::string_view text, int low, int high) {
     return static_cast<int>(number);
 }
 
-#ifdef VESK_WITH_SOUND
 // Below 8 kHz the tune's upper harmonics fold over; above 192 kHz no sound card goes.
 constexpr int kMinRateHz = 8000;
 constexpr int kMaxRateHz = 192000;
@@ -50,7 +47,6 @@ constexpr int kMaxRateHz = 192000;
 std::optional<int> rateFrom(std::string_view text) {
     return wholeNumberIn(text, kMinRateHz, kMaxRateHz);
 }
-#endif
 
 // Beyond what any serial driver offers.
 constexpr int kMaxBaud = 4000000;
@@ -119,9 +115,7 @@ std::string usageText() {
            "  --chip NAME         where register writes go (default " +
            chipName(kDefaultChip) +
            "):\n"
-#ifdef VESK_WITH_SOUND
            "                      emulated: an emulated OPL2 played through the sound card\n"
-#endif
            "                      none: nowhere; status reads answer as an idle OPL2\n"
            "                      serial:DEVICE[:PROTOCOL]: a serial OPL board on DEVICE\n"
            "                      (/dev/ttyUSB0, /dev/ttyACM0, COM3); PROTOCOL is\n"
@@ -138,12 +132,10 @@ std::string usageText() {
            "  --baud RATE         the serial board's rate (default " +
            std::to_string(fm::kDefaultSerialBaud) +
            ")\n"
-#ifdef VESK_WITH_SOUND
            "  --emulator NAME     the emulated chip's core: nuked (default), mame or dosbox\n"
            "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
            "                      (with the emulated chip, unless --chip names another)\n"
            "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
-#endif
            "  --capture FILE      record every register write with its time to FILE,\n"
            "                      a .vgm (VGM 1.71) or .dro (DOSBox raw OPL 2.0) log\n"
            "  --port-trace FILE   write every port access to FILE, one per line\n"
@@ -190,9 +182,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         };
         bool takes_value =
             name == "--chip" || name == "--port-trace" || name == "--capture" || name == "--baud";
-#ifdef VESK_WITH_SOUND
         takes_value = takes_value || name == "--emulator" || name == "--render" || name == "--rate";
-#endif
         if (!takes_value && has_value) return fail(std::string(name) + " takes no value");
         if (takes_value && !takeValue()) return fail(std::string(name) + " needs a value");
 
@@ -213,7 +203,6 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             if (!chip) return fail("unknown chip '" + value + "'");
             parsed.options.chip = *chip;
             chip_given = true;
-#ifdef VESK_WITH_SOUND
         } else if (name == "--emulator") {
             const std::optional<sound::Emulator> emulator = sound::emulatorNamed(value);
             if (!emulator) return fail("unknown emulator '" + value + "'");
@@ -228,7 +217,6 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
                             std::to_string(kMinRateHz) + " to " + std::to_string(kMaxRateHz) +
                             ", not '" + value + "'");
             parsed.options.rate_hz = *rate_hz;
-#endif
         } else if (name == "--capture") {
             if (!fm::captureFormatFor(pathFromArgument(value)))
                 return fail("--capture takes a .vgm or .dro file, not '" + value + "'");
@@ -246,16 +234,12 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             return fail("unknown option '" + std::string(arg) + "'");
         }
     }
-#ifdef VESK_WITH_SOUND
     // Only the emulated chip renders, so asking for a render asks for it, whatever the default.
     if (!parsed.options.render.empty() && !chip_given) parsed.options.chip = Chip::Emulated;
-#endif
     const Options& o = parsed.options;
-#ifdef VESK_WITH_SOUND
     if (!o.render.empty() && o.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
     if (!o.render.empty() && o.text) return fail("--render and --text cannot go together");
-#endif
     if (baud_given && o.chip != Chip::Serial) return fail("--baud needs --chip serial:DEVICE");
     // Two outputs in one file: one of them would be lost.
     const struct {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fm/ports/serial_protocol.h"
-#include "sound/opl_emulator.h"
+#include "sound/opl_core.h"
 
 namespace app {
 

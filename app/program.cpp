@@ -12,8 +12,8 @@
 
 #include "app/platform/quit_signals.h"
 #include "app/platform/serial_link.h"
+#include "capture/capture_port.h"
 #include "fm/blaster.h"
-#include "fm/ports/capture_port.h"
 #include "fm/ports/direct_port.h"
 #ifdef _WIN32
 #include "fm/ports/inpout32_port.h"
@@ -83,13 +83,10 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
         case Chip::Emulated:
             break;
     }
-#ifndef VESK_WITH_SOUND
-    throw std::runtime_error("--chip emulated is not available in this build");
-#else
     if (!options_.render.empty()) {
-        sound_chip_ = sound::SoundChip::forRender(options_.emulator, options_.rate_hz);
+        sound_chip_ = sound::ChipSession::forRender(options_.emulator, options_.rate_hz);
     } else {
-        sound_chip_ = sound::SoundChip::forLive(options_.emulator, options_.rate_hz, printError);
+        sound_chip_ = sound::ChipSession::forLive(options_.emulator, options_.rate_hz, printError);
 #ifdef _WIN32
         // The program picks among Windows' sound systems, so it says which one it is heard on.
         if (const sound::AudioOutput* audio = sound_chip_->audio())
@@ -107,16 +104,13 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
         });
     }
     return sound_chip_->makePort();
-#endif
 }
 
 std::function<double()> Program::captureClock(std::function<double()> monotonic_s) {
     // Where an emulated chip plays, its own time: exact and repeatable in a render, and live it
     // agrees with what is heard.
-#ifdef VESK_WITH_SOUND
     if (sound_chip_ && !sound_chip_->silent())
         return [chip = sound_chip_.get()] { return chip->writeTimeSeconds(); };
-#endif
     if (!monotonic_s) {
         monotonic_s = [] {
             return std::chrono::duration<double>(

@@ -11,9 +11,7 @@
 #include "fm/port_io.h"
 #include "fm/ports/direct_port.h"
 #include "fm/ports/key_on_watch.h"
-#ifdef VESK_WITH_SOUND
-#include "sound/sound_chip.h"
-#endif
+#include "sound/chip_session.h"
 
 namespace app {
 
@@ -63,11 +61,9 @@ public:
     // Runs the finishers without ending the process; for tests and orderly shutdown.
     int finish(int status);
 
-#ifdef VESK_WITH_SOUND
     // The emulated chip at the back of the chain, or nullptr with --chip none. Its
     // writeTimeSeconds() is the time source for anything that records register writes.
-    sound::SoundChip* soundChip() { return sound_chip_.get(); }
-#endif
+    sound::ChipSession* soundChip() { return sound_chip_.get(); }
 
 private:
     struct Finisher {
@@ -82,9 +78,7 @@ private:
     std::function<double()> captureClock(std::function<double()> monotonic_s);
     std::function<std::unique_ptr<fm::PortInstructions>()> port_instructions_;
 
-#ifdef VESK_WITH_SOUND
-    std::unique_ptr<sound::SoundChip> sound_chip_;
-#endif
+    std::unique_ptr<sound::ChipSession> sound_chip_;
     std::vector<std::unique_ptr<fm::PortIo>> chain_;
     std::vector<Finisher> finishers_;
     std::unique_ptr<common::AtomicFile> trace_file_;

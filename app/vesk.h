@@ -2,7 +2,7 @@
 // load and the two buttons. Toolkit-free; the Qt window and the text front end drive it.
 #pragma once
 
-#include "app/window_platform.h"
+#include "app/shell.h"
 #include "fm/blaster.h"
 #include "playback/player.h"
 #include "playback/timed_wait.h"
@@ -12,8 +12,7 @@ namespace app {
 
 class Vesk {
 public:
-    Vesk(WindowPlatform& platform, fm::PortIo& port, playback::Clock& clock,
-         playback::EventPump& pump)
+    Vesk(Shell& platform, fm::PortIo& port, playback::Clock& clock, playback::EventPump& pump)
         : platform_(platform), blaster(port), wait(clock, pump), player(song, blaster, wait) {}
 
     // Show the window first, then fill the tables before the chip is touched, then reset the
@@ -33,7 +32,7 @@ public:
     const song::Song& voiceTables() const { return song; }
 
 private:
-    WindowPlatform& platform_;
+    Shell& platform_;
     song::Song song;
     fm::Blaster blaster;
     playback::TimedWait wait;

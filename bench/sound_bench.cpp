@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "app/render/render_front_end.h"
-#include "sound/opl_emulator.h"
-#include "sound/sound_chip.h"
+#include "sound/chip_session.h"
+#include "sound/opl_core.h"
 
 extern char** environ;
 
@@ -42,7 +42,7 @@ struct NativeWrite {
 // Catches each register write with the chip's time, as a capture would.
 class ProgramRecorder final : public fm::PortIo {
 public:
-    ProgramRecorder(fm::PortIo& next, sound::SoundChip& chip) : next_(next), chip_(chip) {}
+    ProgramRecorder(fm::PortIo& next, sound::ChipSession& chip) : next_(next), chip_(chip) {}
     void out(std::uint16_t port, std::int16_t value) override {
         if (auto write = decoder_.out(port, value)) {
             const auto native =
@@ -56,7 +56,7 @@ public:
 
 private:
     fm::PortIo& next_;
-    sound::SoundChip& chip_;
+    sound::ChipSession& chip_;
     fm::opl2::PortDecoder decoder_;
 };
 
@@ -64,7 +64,7 @@ private:
 // player, wait, queue, both threads, resampler, WAV. Returns how far the chip ran, in output
 // samples; `writes`, if given, gets the register program.
 std::int64_t renderSong(sound::Emulator emulator, std::vector<NativeWrite>* writes = nullptr) {
-    auto chip = sound::SoundChip::forRender(emulator, kRateHz);
+    auto chip = sound::ChipSession::forRender(emulator, kRateHz);
     auto port = chip->makePort();
     ProgramRecorder recorder(*port, *chip);
     app::RenderFrontEnd front_end(writes ? static_cast<fm::PortIo&>(recorder) : *port, *chip,
@@ -96,7 +96,7 @@ void rawCore(benchmark::State& state, sound::Emulator emulator) {
     std::vector<std::int16_t> buffer(512);
     for (auto _ : state) {
         // The core behind the thinnest wrapper there is: no resampler, no queue, no file.
-        auto core = sound::makeOplEmulator(emulator);
+        auto core = sound::makeOplCore(emulator);
         std::int64_t at = 0;
         auto runTo = [&](std::int64_t native) {
             while (at < native) {

@@ -11,7 +11,7 @@
 #include "capture/vgm_writer.h"
 #include "fm/opl2.h"
 #include "fuzz_input.h"
-#include "tests/capture_readers.h"
+#include "tests/readers/capture_readers.h"
 
 namespace {
 

@@ -79,11 +79,11 @@ std::int64_t steadyNs() {
 // Runs the chip until `frames` samples are ready, then hands them out. The shortfall goes in
 // one stride where it can: each stride is a call into the core and the resampler, and those
 // calls, not the samples, are most of what a small buffer costs.
-void fill(sound::ChipStream& stream, sound::WriteQueue& queue, std::int16_t* out,
+void fill(sound::ResampledStream& stream, sound::WriteQueue& queue, std::int16_t* out,
           std::size_t frames) {
     while (stream.pending() < frames) {
         const auto shortfall = static_cast<std::int64_t>(frames - stream.pending());
-        stream.advanceTo(stream.frame() + std::max(kStrideFrames, shortfall), queue);
+        stream.renderTo(stream.frame() + std::max(kStrideFrames, shortfall), queue);
     }
     stream.take(out, frames);
 }
@@ -115,7 +115,8 @@ std::int64_t framesToNs(std::int64_t frames, int rate_hz) {
 // How far the chip must run ahead of the sample being handed out, found by running a stream
 // the way the callback does. The cheapest core will do: the resampler alone decides this.
 int measureLookahead(int rate_hz, int buffer_frames) {
-    sound::ChipStream probe(sound::Emulator::Dosbox, rate_hz, sound::ChipStream::Use::Live);
+    sound::ResampledStream probe(sound::Emulator::Dosbox, rate_hz,
+                                 sound::ResampledStream::Use::Live);
     sound::WriteQueue none;
     std::vector<std::int16_t> out(static_cast<std::size_t>(buffer_frames));
     std::int64_t most = 0;
@@ -224,13 +225,14 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
     rate_hz_ = have.freq;
     buffer_frames_ = have.samples;
     queue_frames_ = static_cast<int>(std::int64_t{buffering.queue_frames} * rate_hz_ / rate_hz);
-    stream_ = std::make_unique<sound::ChipStream>(emulator, rate_hz_, sound::ChipStream::Use::Live);
+    stream_ = std::make_unique<sound::ResampledStream>(emulator, rate_hz_,
+                                                       sound::ResampledStream::Use::Live);
     // Measured already, unless the device gave another rate or buffer than asked.
     latency_frames_ = rate_hz_ == rate_hz && buffer_frames_ == buffering.callback_frames
                           ? buffering.stamp_frames
                           : stampLatencyFrames(rate_hz_, buffer_frames_);
     // The pace is kept in ns, so the rate the device gave does not matter here.
-    pace_ = std::make_unique<DevicePace>(rate_hz_, framesToNs(buffering.late_frames, rate_hz));
+    pace_ = std::make_unique<CallbackClock>(rate_hz_, framesToNs(buffering.late_frames, rate_hz));
     // Only a fallback: the first callback gives the real anchor (see waitUntilPlaying).
     last_anchor_ = {0, steadyNs()};
     anchor_ns_.store(last_anchor_.ns);
@@ -287,7 +289,7 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames) {
         std::memset(out, 0, frames * sizeof(std::int16_t));
     }
     // Writes are stamped against the device's pace, so a late callback does not move them.
-    const DevicePace::Step step = pace_->onCallback(first, start_ns);
+    const CallbackClock::Step step = pace_->onCallback(first, start_ns);
     if (step.ran_dry) underruns_.fetch_add(1);
     const std::uint32_t seq = anchor_seq_.load();
     anchor_seq_.store(seq + 1);

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "sound/chip_stream.h"
-#include "sound/device_pace.h"
+#include "sound/callback_clock.h"
+#include "sound/resampled_stream.h"
 #include "sound/write_queue.h"
 
 namespace sound {
@@ -88,7 +88,7 @@ private:
     int latency_frames_ = 0;
     int queue_frames_ = 0;
     std::string driver_;
-    std::unique_ptr<sound::ChipStream> stream_;
+    std::unique_ptr<sound::ResampledStream> stream_;
     sound::WriteQueue queue_;
 
     // Where the last callback began: a sample index and the steady clock's time. Written by the
@@ -99,7 +99,7 @@ private:
     std::atomic<std::int64_t> rendered_frame_{0};  // the chip has run up to here
     Anchor last_anchor_{0, 0};                     // player thread only
     std::atomic<std::int64_t> last_stamp_{0};      // the latest stampNow() gave
-    std::unique_ptr<DevicePace> pace_;             // callback thread only
+    std::unique_ptr<CallbackClock> pace_;          // callback thread only
 
     std::atomic<std::int64_t> callbacks_{0};
     std::atomic<std::int64_t> max_callback_ns_{0};

@@ -7,12 +7,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "capture/capture_port.h"
 #include "capture/dro_writer.h"
 #include "capture/vgm_writer.h"
 #include "capture_readers.h"
 #include "common/run_error.h"
 #include "fm/blaster.h"
-#include "fm/ports/capture_port.h"
 #include "fm/ports/none_port.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // A capture in front of the chip is invisible to it: every access arrives as it was made.
 #include <gtest/gtest.h>
 
+#include "capture/capture_port.h"
 #include "capture_readers.h"
 #include "chip_fakes.h"
-#include "fm/ports/capture_port.h"
 
 TEST(CaptureForwarding, EveryAccessReachesTheChipUnchanged) {
     readers::ScratchDir dir;

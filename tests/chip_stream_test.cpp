@@ -1,12 +1,11 @@
 // The chip stream applies each write at the sample its stamp names, and a late one at once.
-#include "sound/chip_stream.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "fm/opl2.h"
+#include "sound/resampled_stream.h"
 #include "sound/write_queue.h"
 
 namespace {
@@ -22,28 +21,27 @@ void push(sound::WriteQueue& queue, std::int64_t at_frame) {
     for (const auto& w : kNote) ASSERT_TRUE(queue.push({at_frame, w.reg, w.value}));
 }
 
-std::vector<std::int16_t> takeAll(sound::ChipStream& stream, std::size_t n) {
+std::vector<std::int16_t> takeAll(sound::ResampledStream& stream, std::size_t n) {
     std::vector<std::int16_t> out(n);
     out.resize(stream.take(out.data(), n));
     return out;
 }
 
 // Runs a stream to `frame` in strides of `stride`, as a callback would.
-void runTo(sound::ChipStream& stream, sound::WriteQueue& queue, std::int64_t frame,
+void runTo(sound::ResampledStream& stream, sound::WriteQueue& queue, std::int64_t frame,
            std::int64_t stride) {
-    while (stream.frame() < frame)
-        stream.advanceTo(std::min(frame, stream.frame() + stride), queue);
+    while (stream.frame() < frame) stream.renderTo(std::min(frame, stream.frame() + stride), queue);
 }
 
-TEST(ChipStream, AWriteLandsAtItsStampWhereverTheRunIsSplit) {
+TEST(ResampledStream, AWriteLandsAtItsStampWhereverTheRunIsSplit) {
     // Given the same note stamped at sample 1234, once run past in big strides and once with
     // the run stopped at the stamp by hand,
-    sound::ChipStream split_inside(sound::Emulator::Dosbox, kRateHz);
+    sound::ResampledStream split_inside(sound::Emulator::Dosbox, kRateHz);
     sound::WriteQueue queue_inside;
     push(queue_inside, 1234);
     runTo(split_inside, queue_inside, 4800, 1000);
 
-    sound::ChipStream split_outside(sound::Emulator::Dosbox, kRateHz);
+    sound::ResampledStream split_outside(sound::Emulator::Dosbox, kRateHz);
     sound::WriteQueue queue_outside;
     runTo(split_outside, queue_outside, 1234, 1234);
     push(queue_outside, 1234);
@@ -59,16 +57,16 @@ TEST(ChipStream, AWriteLandsAtItsStampWhereverTheRunIsSplit) {
     EXPECT_GT(peak, 1000);
 }
 
-TEST(ChipStream, AWriteStampedInThePastTakesEffectAtOnce) {
+TEST(ResampledStream, AWriteStampedInThePastTakesEffectAtOnce) {
     // Given a stream already run to sample 2000, when a note stamped at 1000 arrives,
-    sound::ChipStream late(sound::Emulator::Dosbox, kRateHz);
+    sound::ResampledStream late(sound::Emulator::Dosbox, kRateHz);
     sound::WriteQueue late_queue;
     runTo(late, late_queue, 2000, 500);
     push(late_queue, 1000);
     runTo(late, late_queue, 4800, 500);
 
     // then it sounds from sample 2000, as if it had been stamped there.
-    sound::ChipStream on_time(sound::Emulator::Dosbox, kRateHz);
+    sound::ResampledStream on_time(sound::Emulator::Dosbox, kRateHz);
     sound::WriteQueue on_time_queue;
     push(on_time_queue, 2000);
     runTo(on_time, on_time_queue, 4800, 500);

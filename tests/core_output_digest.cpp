@@ -24,7 +24,7 @@
 #include "playback/player.h"
 #include "playback/timed_wait.h"
 #include "song/song.h"
-#include "sound/opl_emulator.h"
+#include "sound/opl_core.h"
 
 namespace {
 
@@ -109,7 +109,7 @@ std::uint64_t programDigest(const Program& program) {
 
 // Runs the core through the program, digesting its samples and, if `raw` is open, keeping them.
 std::uint64_t coreDigest(sound::Emulator emulator, const Program& program, std::ofstream* raw) {
-    auto core = sound::makeOplEmulator(emulator);
+    auto core = sound::makeOplCore(emulator);
     Fnv1a fnv;
     std::vector<std::int16_t> buffer(4096);
     std::int64_t at = 0;

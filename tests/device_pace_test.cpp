@@ -1,10 +1,10 @@
 // The device's pace, which writes are stamped against, and the times it ran dry.
-#include "sound/device_pace.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
+
+#include "sound/callback_clock.h"
 
 namespace {
 
@@ -21,15 +21,15 @@ struct Callback {
     std::int64_t late_ns;  // after the earliest the device would ask for it
 };
 
-std::vector<sound::DevicePace::Step> run(const std::vector<Callback>& callbacks) {
-    sound::DevicePace pace(kRateHz, kDryAfterNs);
-    std::vector<sound::DevicePace::Step> steps;
+std::vector<sound::CallbackClock::Step> run(const std::vector<Callback>& callbacks) {
+    sound::CallbackClock pace(kRateHz, kDryAfterNs);
+    std::vector<sound::CallbackClock::Step> steps;
     for (const Callback& c : callbacks)
         steps.push_back(pace.onCallback(c.frame, kStartNs + frameNs(c.frame) + c.late_ns));
     return steps;
 }
 
-TEST(DevicePace, UnevenCallbacksKeepEveryFrameInItsPlace) {
+TEST(CallbackClock, UnevenCallbacksKeepEveryFrameInItsPlace) {
     // A sound server asks in bursts: three callbacks at once, then a pause, and one now and
     // then a few ms late. Every frame keeps its place on the pace all the same.
     std::vector<Callback> callbacks;
@@ -46,7 +46,7 @@ TEST(DevicePace, UnevenCallbacksKeepEveryFrameInItsPlace) {
     }
 }
 
-TEST(DevicePace, NeverPlacesAFrameAfterItsCallback) {
+TEST(CallbackClock, NeverPlacesAFrameAfterItsCallback) {
     // Writes are stamped from the frame's place; one after the callback's own time could land
     // on samples the callback has already rendered.
     std::vector<Callback> callbacks;
@@ -56,7 +56,7 @@ TEST(DevicePace, NeverPlacesAFrameAfterItsCallback) {
         EXPECT_LE(steps[i].frame_ns, kStartNs + frameNs(callbacks[i].frame) + callbacks[i].late_ns);
 }
 
-TEST(DevicePace, CallbackLaterThanTheQueueIsOneDropOutAndANewPace) {
+TEST(CallbackClock, CallbackLaterThanTheQueueIsOneDropOutAndANewPace) {
     // Given a steady device, when one callback comes 20 ms late and the device carries on from
     // there (it has played 20 ms of silence), then that is one drop-out, and later frames take
     // the new pace rather than the old one.
@@ -70,7 +70,7 @@ TEST(DevicePace, CallbackLaterThanTheQueueIsOneDropOutAndANewPace) {
     EXPECT_EQ(steps[39].frame_ns, kStartNs + frameNs(callbacks[39].frame) + 20 * kMs);
 }
 
-TEST(DevicePace, LateButWithinTheQueueIsNoDropOut) {
+TEST(CallbackClock, LateButWithinTheQueueIsNoDropOut) {
     std::vector<Callback> callbacks;
     for (std::int64_t i = 0; i < 40; ++i)
         callbacks.push_back({i * kBuffer, i == 20 ? 12 * kMs : 0});

@@ -6,9 +6,9 @@
 #include <set>
 #include <vector>
 
+#include "capture/capture_port.h"
 #include "capture_readers.h"
 #include "chip_fakes.h"
-#include "fm/ports/capture_port.h"
 
 namespace {
 

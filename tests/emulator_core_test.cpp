@@ -9,8 +9,8 @@
 #include "fm/blaster.h"
 #include "playback/player.h"
 #include "song/song.h"
-#include "sound/chip_stream.h"
-#include "sound/emulated_port.h"
+#include "sound/resampled_stream.h"
+#include "sound/stamping_port.h"
 #include "sound_test_support.h"
 
 namespace {
@@ -48,7 +48,7 @@ public:
         return static_cast<float>(static_cast<double>(stream_.frame()) / kRateHz);
     }
     void processEvents(double max_block_s) override {
-        stream_.advanceTo(stream_.frame() + std::llround(std::ceil(max_block_s * kRateHz)), queue_);
+        stream_.renderTo(stream_.frame() + std::llround(std::ceil(max_block_s * kRateHz)), queue_);
         if (sound_.empty()) start_ = stream_.taken();
         std::vector<std::int16_t> out(stream_.pending());
         sound_.insert(
@@ -57,9 +57,9 @@ public:
     }
 
 private:
-    sound::ChipStream stream_;
+    sound::ResampledStream stream_;
     sound::WriteQueue queue_;
-    sound::EmulatedPort port_;
+    sound::StampingPort port_;
     fm::Blaster blaster_;
     song::Song song_;
     std::vector<std::int16_t> sound_;

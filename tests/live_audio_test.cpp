@@ -12,7 +12,7 @@
 #include "fm/blaster.h"
 #include "playback/player.h"
 #include "song/song.h"
-#include "sound/sound_chip.h"
+#include "sound/chip_session.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-class NoWindow final : public app::WindowPlatform {
+class NoWindow final : public app::Shell {
 public:
     void showWindow() override {}
     void unloadWindow() override {}
@@ -63,8 +63,8 @@ public:
 
 TEST_F(LiveAudio, PlayerAndCallbackShareTheChipWithoutRaces) {
     std::vector<std::string> warnings;
-    auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000,
-                                          [&](const std::string& w) { warnings.push_back(w); });
+    auto chip = sound::ChipSession::forLive(sound::Emulator::Nuked, 48000,
+                                            [&](const std::string& w) { warnings.push_back(w); });
     ASSERT_TRUE(warnings.empty()) << warnings.front();
     ASSERT_NE(chip->audio(), nullptr);
     auto port = chip->makePort();
@@ -84,7 +84,8 @@ TEST_F(LiveAudio, PlayerAndCallbackShareTheChipWithoutRaces) {
 }
 
 TEST_F(LiveAudio, WriteReachesTheSpeakerWithin25ms) {
-    auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
+    auto chip =
+        sound::ChipSession::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
     ASSERT_NE(chip->audio(), nullptr);
     const sound::AudioOutput& audio = *chip->audio();
     // A write lands latencyFrames after the sample the last callback began with; the device
@@ -126,7 +127,8 @@ TEST_F(LiveAudio, SoundServerQueueRidesOutLateWakeUps) {
 TEST_F(LiveAudio, FirstWriteWaitsForTheDeviceToStart) {
     // Given a device just opened, when the first register write is made, then the device has
     // called back before the write is stamped: it has said which sample it is at.
-    auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
+    auto chip =
+        sound::ChipSession::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
     ASSERT_NE(chip->audio(), nullptr);
     auto port = chip->makePort();
     port->out(fm::opl2::kAddressPort, 0x20);
@@ -137,7 +139,8 @@ TEST_F(LiveAudio, FirstWriteWaitsForTheDeviceToStart) {
 TEST_F(LiveAudio, ClosingLetsTheLastWritePlayOut) {
     // Given a key-on just written, when the program ends at once, then the device is closed
     // only after it has asked for the sample the key-on was stamped at, not with it unheard.
-    auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
+    auto chip =
+        sound::ChipSession::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
     ASSERT_NE(chip->audio(), nullptr);
     sound::AudioOutput& audio = *chip->audio();
     auto port = chip->makePort();
@@ -152,8 +155,8 @@ TEST_F(LiveAudio, ClosingLetsTheLastWritePlayOut) {
 TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {
     setEnvironment("SDL_AUDIODRIVER", "nonexistent-driver");
     std::vector<std::string> warnings;
-    auto chip = sound::SoundChip::forLive(sound::Emulator::Nuked, 48000,
-                                          [&](const std::string& w) { warnings.push_back(w); });
+    auto chip = sound::ChipSession::forLive(sound::Emulator::Nuked, 48000,
+                                            [&](const std::string& w) { warnings.push_back(w); });
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_TRUE(warnings[0].starts_with("no audio device (")) << warnings[0];
     EXPECT_TRUE(warnings[0].ends_with("); playing silently")) << warnings[0];

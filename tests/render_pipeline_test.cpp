@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/render/block_queue.h"
-#include "app/render/render_writer.h"
-#include "sound/chip_stream.h"
+#include "sound/block_queue.h"
+#include "sound/render_writer.h"
+#include "sound/resampled_stream.h"
 #include "sound/resampler.h"
 #include "sound/wav_file.h"
 #include "sound_test_support.h"
@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, RenderWriterRate, testing::Values(48000, 49716, 
 // The song's register writes with the output sample each was made at.
 class ProgramRecorder final : public fm::PortIo {
 public:
-    ProgramRecorder(fm::PortIo& next, sound::SoundChip& chip) : next_(next), chip_(chip) {}
+    ProgramRecorder(fm::PortIo& next, sound::ChipSession& chip) : next_(next), chip_(chip) {}
     void out(std::uint16_t port, std::int16_t value) override {
         if (auto w = decoder_.out(port, value))
             writes.push_back({chip_.run()->frame(), w->reg, w->value});
@@ -197,7 +197,7 @@ public:
 
 private:
     fm::PortIo& next_;
-    sound::SoundChip& chip_;
+    sound::ChipSession& chip_;
     fm::opl2::PortDecoder decoder_;
 };
 
@@ -207,7 +207,7 @@ TEST_P(RenderPipelineRate, TheWavIsTheSongsRegisterProgramRunOnOneThread) {
     // Given a whole render, with every register write it made and when,
     const int rate_hz = GetParam();
     const auto path = sound_test::scratchDir() / ("pipeline-" + std::to_string(rate_hz) + ".wav");
-    auto chip = sound::SoundChip::forRender(sound::Emulator::Dosbox, rate_hz);
+    auto chip = sound::ChipSession::forRender(sound::Emulator::Dosbox, rate_hz);
     auto port = chip->makePort();
     ProgramRecorder recorder(*port, *chip);
     app::RenderFrontEnd render(recorder, *chip, path, nullptr, [](int) { throw 0; });
@@ -217,13 +217,13 @@ TEST_P(RenderPipelineRate, TheWavIsTheSongsRegisterProgramRunOnOneThread) {
     ASSERT_GT(wav.size(), static_cast<std::size_t>(60 * rate_hz));
 
     // when the same writes drive a fresh chip stream on this thread alone,
-    sound::ChipStream stream(sound::Emulator::Dosbox, rate_hz);
+    sound::ResampledStream stream(sound::Emulator::Dosbox, rate_hz);
     sound::WriteQueue queue;
     for (const auto& w : recorder.writes) ASSERT_TRUE(queue.push(w));
     const auto start = static_cast<std::size_t>(render.startFrame());
     while (stream.taken() + static_cast<std::int64_t>(stream.pending()) <
            static_cast<std::int64_t>(start + wav.size()))
-        stream.advanceTo(stream.frame() + 4096, queue);
+        stream.renderTo(stream.frame() + 4096, queue);
     std::vector<std::int16_t> one_thread(start + wav.size());
     ASSERT_EQ(stream.take(one_thread.data(), one_thread.size()), one_thread.size());
 
@@ -244,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, RenderPipelineRate, testing::Values(48000, 49716
     rlimit limit{};
     limit.rlim_cur = limit.rlim_max = 100'000;
     setrlimit(RLIMIT_FSIZE, &limit);
-    auto chip = sound::SoundChip::forRender(sound::Emulator::Dosbox, 48000);
+    auto chip = sound::ChipSession::forRender(sound::Emulator::Dosbox, 48000);
     auto port = chip->makePort();
     try {
         app::RenderFrontEnd render(*port, *chip, dir / "song.wav", nullptr, [](int) { throw 0; });

@@ -15,8 +15,8 @@
 
 #include "app/render/render_front_end.h"
 #include "fm/port_io.h"
-#include "sound/opl_emulator.h"
-#include "sound/sound_chip.h"
+#include "sound/chip_session.h"
+#include "sound/opl_core.h"
 
 namespace sound_test {
 
@@ -65,7 +65,7 @@ struct Rendered {
 
 inline Rendered renderSong(sound::Emulator emulator, int rate_hz, const std::string& name) {
     Rendered r{scratchDir() / name, rate_hz, 0, {}};
-    auto chip = sound::SoundChip::forRender(emulator, rate_hz);
+    auto chip = sound::ChipSession::forRender(emulator, rate_hz);
     auto port = chip->makePort();
     KeyOnRecorder recorder(*port, [&chip] { return chip->writeTimeSeconds(); });
     app::RenderFrontEnd front_end(recorder, *chip, r.path, nullptr, [](int) { throw 0; });

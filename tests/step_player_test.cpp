@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/shell.h"
 #include "app/vesk.h"
-#include "app/window_platform.h"
 #include "chip_fakes.h"
 #include "fm/blaster.h"
 #include "playback/player.h"
@@ -68,7 +68,7 @@ W slice(const W& w, std::size_t from, std::size_t to) {
 
 struct ProgramEnded {};
 
-struct TestPlatform final : app::WindowPlatform {
+struct TestPlatform final : app::Shell {
     void showWindow() override {
         calls.push_back("show");
         if (on_show) on_show();

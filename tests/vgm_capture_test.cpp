@@ -5,9 +5,9 @@
 #include <functional>
 #include <vector>
 
+#include "capture/capture_port.h"
 #include "capture_readers.h"
 #include "chip_fakes.h"
-#include "fm/ports/capture_port.h"
 
 namespace {
 

@@ -58,7 +58,7 @@ TEST(WavOutput, InterruptedRenderLeavesNothingAndEndsWithTheSignal) {
     // Given a render under way, when Ctrl-C arrives during step 3
     const auto dir = sound_test::scratchDir() / "interrupted";
     std::filesystem::create_directories(dir);
-    auto chip = sound::SoundChip::forRender(sound::Emulator::Dosbox, 48000);
+    auto chip = sound::ChipSession::forRender(sound::Emulator::Dosbox, 48000);
     auto port = chip->makePort();
     int pumps = 0;
     struct Ended {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "fm/blaster.h"
-#include "sound/chip_stream.h"
-#include "sound/emulated_port.h"
-#include "sound/write_pacer.h"
+#include "sound/intake_throttle.h"
+#include "sound/resampled_stream.h"
+#include "sound/stamping_port.h"
 #include "sound/write_queue.h"
 
 namespace {
@@ -22,10 +22,10 @@ constexpr int kRateHz = 48000;
 // stamp, in output samples.
 std::int64_t firstNoteLateness(sound::Emulator emulator, bool paced) {
     sound::WriteQueue queue;
-    sound::WritePacer pacer(emulator, kRateHz);
+    sound::IntakeThrottle pacer(emulator, kRateHz);
     std::int64_t now = 4800;  // the chip has run a while; start-up begins here
     std::int64_t key_on_stamp = -1;
-    sound::EmulatedPort port(queue, [&] {
+    sound::StampingPort port(queue, [&] {
         const std::int64_t stamp = now;
         if (paced) now += pacer.afterWrite(stamp) * kRateHz / 1'000'000'000;
         return stamp;
@@ -37,8 +37,8 @@ std::int64_t firstNoteLateness(sound::Emulator emulator, bool paced) {
     key_on_stamp = now;
     blaster.Blasterwritereg(Int16{0xB0}, Int16{0x2E});
 
-    sound::ChipStream stream(emulator, kRateHz);
-    stream.advanceTo(key_on_stamp + kRateHz / 10, queue);
+    sound::ResampledStream stream(emulator, kRateHz);
+    stream.renderTo(key_on_stamp + kRateHz / 10, queue);
     std::vector<std::int16_t> out(static_cast<std::size_t>(stream.pending()));
     stream.take(out.data(), out.size());
     for (std::size_t i = 0; i < out.size(); ++i)
@@ -78,7 +78,7 @@ TEST(WritePacing, OnlyABurstIsHeldBack) {
         {sound::Emulator::Mame, 292, 0, false},  {sound::Emulator::Dosbox, 292, 0, false},
     };
     for (const Case& c : cases) {
-        sound::WritePacer pacer(c.emulator, kRateHz);
+        sound::IntakeThrottle pacer(c.emulator, kRateHz);
         bool held = false;
         for (int i = 0; i < c.writes; ++i)
             held |= pacer.afterWrite(1000 + i * c.spacing_frames) > 0;

@@ -14,7 +14,7 @@ constexpr auto kProgressAfter = std::chrono::milliseconds(500);
 constexpr int kBarWidth = 40;
 }  // namespace
 
-RenderFrontEnd::RenderFrontEnd(fm::PortIo& port, sound::SoundChip& chip,
+RenderFrontEnd::RenderFrontEnd(fm::PortIo& port, sound::ChipSession& chip,
                                const std::filesystem::path& wav, std::FILE* progress,
                                std::function<void(int)> end, std::function<int()> quit_signal)
     : chip_(chip),
@@ -57,11 +57,11 @@ void RenderFrontEnd::processEvents(double max_block_s) {
     while (clockAt(now + n) - start < max_block_s) ++n;
     while (n > 1 && clockAt(now + n - 1) - start >= max_block_s) --n;
     // Only the clock need move: the chip makes its samples when the next write comes.
-    run_.moveTo(now + n, chip_.queue(), writer_->sink());
+    run_.moveClockTo(now + n, chip_.queue(), writer_->sink());
 }
 
-void RenderFrontEnd::advanceTo(std::int64_t frame) {
-    run_.advanceTo(frame, chip_.queue(), writer_->sink());
+void RenderFrontEnd::renderTo(std::int64_t frame) {
+    run_.renderTo(frame, chip_.queue(), writer_->sink());
 }
 
 void RenderFrontEnd::render() {
@@ -72,15 +72,15 @@ void RenderFrontEnd::render() {
     vesk_.setStepObserver(this);
     vesk_.Form_Load();
 
-    advanceTo(start_frame_);
+    renderTo(start_frame_);
     vesk_.PlayOn_Click();
 
     const std::int64_t end_frame =
         run_.frame() + static_cast<std::int64_t>(std::ceil(kRenderTailSeconds * rate_hz));
     writer_->setEnd(end_frame);
-    advanceTo(end_frame);
+    renderTo(end_frame);
     // The resampler holds the last few milliseconds back until it has seen past them.
-    while (!writer_->complete()) advanceTo(run_.frame() + rate_hz / 100);
+    while (!writer_->complete()) renderTo(run_.frame() + rate_hz / 100);
     writer_->finish();
     writer_.reset();
 

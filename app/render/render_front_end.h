@@ -8,12 +8,12 @@
 #include <functional>
 #include <optional>
 
-#include "app/render/render_writer.h"
+#include "app/shell.h"
 #include "app/vesk.h"
-#include "app/window_platform.h"
 #include "playback/player.h"
 #include "playback/timed_wait.h"
-#include "sound/sound_chip.h"
+#include "sound/chip_session.h"
+#include "sound/render_writer.h"
 #include "sound/wav_file.h"
 
 namespace app {
@@ -27,7 +27,7 @@ inline constexpr double kRenderTailSeconds = 0.5;
 // The window object's clock and pump, on a virtual clock: time passes only as the chip renders,
 // and register writes take none. The WAV starts at the press of "Start". The chip runs on the
 // calling thread; resampling and writing the file run beside it (RenderWriter).
-class RenderFrontEnd final : public WindowPlatform,
+class RenderFrontEnd final : public Shell,
                              public playback::Clock,
                              public playback::EventPump,
                              public playback::StepObserver {
@@ -37,7 +37,7 @@ public:
     // `progress` gets a progress bar (nullptr for none); `end` ends the program, never returns.
     // `quit_signal` names a signal that asks the render to stop (0 for none): the file is then
     // removed and the program ends with 128 + the signal.
-    RenderFrontEnd(fm::PortIo& port, sound::SoundChip& chip, const std::filesystem::path& wav,
+    RenderFrontEnd(fm::PortIo& port, sound::ChipSession& chip, const std::filesystem::path& wav,
                    std::FILE* progress, std::function<void(int)> end,
                    std::function<int()> quit_signal = {});
 
@@ -49,7 +49,7 @@ public:
     // The virtual time, exact: samples rendered since the chip's start over the rate.
     double currentTimeSeconds() const;
 
-    // WindowPlatform: there is no window.
+    // Shell: there is no window.
     void showWindow() override {}
     void unloadWindow() override {}
     [[noreturn]] void endProgram() override;
@@ -66,11 +66,11 @@ public:
 
 private:
     double clockAt(std::int64_t frame) const;
-    void advanceTo(std::int64_t frame);
+    void renderTo(std::int64_t frame);
     void clearProgress();
 
-    sound::SoundChip& chip_;
-    sound::ChipRun& run_;
+    sound::ChipSession& chip_;
+    sound::ChipTimeline& run_;
     sound::WavFile wav_;
     std::optional<RenderWriter> writer_;  // while render() runs; stopped before wav_ is touched
     std::FILE* progress_;

@@ -6,16 +6,14 @@
 #include <string>
 
 #include "app/platform/input_wait.h"
+#include "app/shell.h"
 #include "app/vesk.h"
-#include "app/window_platform.h"
 #include "playback/player.h"
 #include "playback/timed_wait.h"
 
 namespace app {
 
-class TextFrontEnd : public WindowPlatform,
-                     public playback::EventPump,
-                     public playback::StepObserver {
+class TextFrontEnd : public Shell, public playback::EventPump, public playback::StepObserver {
 public:
     // `end` ends the program with a status and must not return (the program's exit; tests throw).
     // `fatal` reports a run-time error and must not return either.
@@ -28,7 +26,7 @@ public:
 
     Vesk& vesk() { return vesk_; }
 
-    // WindowPlatform
+    // Shell
     void showWindow() override;
     void unloadWindow() override;
     [[noreturn]] void endProgram() override;

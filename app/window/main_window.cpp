@@ -17,7 +17,6 @@
 #include "app/platform/clock.h"
 #include "app/platform/quit_signals.h"
 #include "app/program.h"
-#include "app/window/window_front_end.h"
 #include "app/window_geometry.h"
 #include "common/run_error.h"
 
@@ -194,28 +193,4 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void runWindow(Program& program, int& argc, char** argv) {
-    QApplication application(argc, argv);
-    // Names the menu entry, so a Wayland shell shows its icon for this window.
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.vesk"));
-    RealClock clock;
-    WindowHooks hooks;
-    hooks.end_program = [&program](int status) { program.exit(status); };
-    hooks.report_fatal = [&program](const std::string& fault) {
-        printError("run-time error: " + fault);
-        QMessageBox::critical(
-            nullptr, QStringLiteral("vesk"),
-            QStringLiteral("Run-time error: %1").arg(QString::fromStdString(fault)));
-        program.exit(1);
-    };
-    MainWindow window(program.port(), clock, std::move(hooks));
-    window.load();
-    QApplication::exec();
-    program.exit(0);
-}
-
 }  // namespace app
-
-extern "C" void vesk_window_run(app::Program* program, int* argc, char** argv) {
-    app::runWindow(*program, *argc, argv);
-}

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "app/shell.h"
 #include "app/vesk.h"
 #include "app/window_ending.h"
-#include "app/window_platform.h"
 #include "fm/port_io.h"
 #include "playback/timed_wait.h"
 
@@ -18,7 +18,7 @@ class QSocketNotifier;
 
 namespace app {
 
-class MainWindow final : public QWidget, public WindowPlatform, public playback::EventPump {
+class MainWindow final : public QWidget, public Shell, public playback::EventPump {
     Q_OBJECT
 
 public:
@@ -31,7 +31,7 @@ public:
 
     Vesk& vesk() { return vesk_; }
 
-    // WindowPlatform
+    // Shell
     void showWindow() override;
     void unloadWindow() override;
     [[noreturn]] void endProgram() override;

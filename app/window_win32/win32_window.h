@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
+#include "app/shell.h"
 #include "app/vesk.h"
 #include "app/window_ending.h"
-#include "app/window_platform.h"
 #include "fm/port_io.h"
 #include "playback/timed_wait.h"
 
@@ -24,7 +24,7 @@ struct WindowLayout {
     static WindowLayout at(int dpi);
 };
 
-class Win32Window final : public WindowPlatform, public playback::EventPump {
+class Win32Window final : public Shell, public playback::EventPump {
 public:
     // Button identifiers: neither is IDOK or IDCANCEL, which Enter and Escape stand for.
     static constexpr int kPlayOnId = 101;
@@ -46,7 +46,7 @@ public:
     HWND exitMe() const { return exit_me_; }
     Vesk& vesk() { return vesk_; }
 
-    // WindowPlatform
+    // Shell
     void showWindow() override;
     void unloadWindow() override;
     [[noreturn]] void endProgram() override;

@@ -1,5 +1,5 @@
 // Picks how written registers become sound: rendered on demand, played live, or not at all.
-#include "sound/sound_chip.h"
+#include "sound/chip_session.h"
 
 #include <chrono>
 #include <exception>
@@ -13,37 +13,37 @@ namespace {
 constexpr std::chrono::milliseconds kFirstCallbackLimit{1000};
 }  // namespace
 
-std::unique_ptr<SoundChip> SoundChip::forRender(sound::Emulator emulator, int rate_hz) {
-    std::unique_ptr<SoundChip> chip(new SoundChip);
-    chip->run_ = std::make_unique<sound::ChipRun>(emulator, rate_hz);
+std::unique_ptr<ChipSession> ChipSession::forRender(sound::Emulator emulator, int rate_hz) {
+    std::unique_ptr<ChipSession> chip(new ChipSession);
+    chip->run_ = std::make_unique<sound::ChipTimeline>(emulator, rate_hz);
     return chip;
 }
 
-std::unique_ptr<SoundChip> SoundChip::forLive(sound::Emulator emulator, int rate_hz,
-                                              const std::function<void(const std::string&)>& warn) {
-    std::unique_ptr<SoundChip> chip(new SoundChip);
+std::unique_ptr<ChipSession> ChipSession::forLive(
+    sound::Emulator emulator, int rate_hz, const std::function<void(const std::string&)>& warn) {
+    std::unique_ptr<ChipSession> chip(new ChipSession);
     chip->warn_ = warn;
     try {
         chip->audio_ = std::make_unique<AudioOutput>(emulator, rate_hz);
-        chip->pacer_ = std::make_unique<WritePacer>(emulator, chip->audio_->rateHz());
+        chip->pacer_ = std::make_unique<IntakeThrottle>(emulator, chip->audio_->rateHz());
     } catch (const std::exception& e) {
         warn(std::string("no audio device (") + e.what() + "); playing silently");
     }
     return chip;
 }
 
-SoundChip::~SoundChip() { close(); }
+ChipSession::~ChipSession() { close(); }
 
-void SoundChip::close() {
+void ChipSession::close() {
     if (audio_) audio_->close();
 }
 
-std::int64_t SoundChip::nowFrame() {
+std::int64_t ChipSession::nowFrame() {
     // Register writes take no time in a render: they land where the chip stands.
     return audio_ ? audio_->stampNow() : run_->frame();
 }
 
-std::int64_t SoundChip::stampWrite() {
+std::int64_t ChipSession::stampWrite() {
     if (!audio_) return run_->frame();
     // The device has been starting since the program began; the first write waits for it,
     // so that no write is stamped before the device has said where it stands.
@@ -61,18 +61,18 @@ std::int64_t SoundChip::stampWrite() {
     return stamp;
 }
 
-std::unique_ptr<fm::PortIo> SoundChip::makePort() {
+std::unique_ptr<fm::PortIo> ChipSession::makePort() {
     if (silent()) return std::make_unique<fm::NonePort>();
-    auto port = std::make_unique<sound::EmulatedPort>(queue(), [this] { return stampWrite(); });
+    auto port = std::make_unique<sound::StampingPort>(queue(), [this] { return stampWrite(); });
     port_ = port.get();
     return port;
 }
 
-std::int64_t SoundChip::droppedWrites() const { return port_ != nullptr ? port_->dropped() : 0; }
+std::int64_t ChipSession::droppedWrites() const { return port_ != nullptr ? port_->dropped() : 0; }
 
-std::int64_t SoundChip::dropOuts() const { return audio_ ? audio_->stats().underruns : 0; }
+std::int64_t ChipSession::dropOuts() const { return audio_ ? audio_->stats().underruns : 0; }
 
-double SoundChip::writeTimeSeconds() {
+double ChipSession::writeTimeSeconds() {
     if (silent()) return 0.0;
     const int rate_hz = audio_ ? audio_->rateHz() : run_->rateHz();
     return static_cast<double>(nowFrame()) / rate_hz;

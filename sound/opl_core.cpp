@@ -1,6 +1,6 @@
 // The three AdPlug cores behind one small interface; each gets the setup it needs to act as an
 // OPL2.
-#include "sound/opl_emulator.h"
+#include "sound/opl_core.h"
 
 #include <adplug/emuopl.h>
 #include <adplug/nemuopl.h>
@@ -22,7 +22,7 @@ constexpr std::size_t kScratchFrames = 1024;
 // Nuked always writes stereo. In OPL2 mode both channels carry the same signal, the right one
 // sample behind the left, so the left channel alone is the chip's mono output; averaging the
 // two would only blur the top octave.
-class NukedEmulator final : public OplEmulator {
+class NukedEmulator final : public OplCore {
 public:
     NukedEmulator() : core_(fm::opl2::kNativeRateHz) {}
     void write(std::uint8_t reg, std::uint8_t value) override { core_.write(reg, value); }
@@ -42,7 +42,7 @@ private:
 };
 
 // Without settype(TYPE_OPL2) the MAME core runs as two chips: half the volume, right side mute.
-class MameEmulator final : public OplEmulator {
+class MameEmulator final : public OplCore {
 public:
     MameEmulator() : core_(fm::opl2::kNativeRateHz, true, false) { core_.settype(Copl::TYPE_OPL2); }
     void write(std::uint8_t reg, std::uint8_t value) override { core_.write(reg, value); }
@@ -54,7 +54,7 @@ private:
     CEmuopl core_;
 };
 
-class DosboxEmulator final : public OplEmulator {
+class DosboxEmulator final : public OplCore {
 public:
     DosboxEmulator() : core_(fm::opl2::kNativeRateHz, true, false) {}
     void write(std::uint8_t reg, std::uint8_t value) override { core_.write(reg, value); }
@@ -84,7 +84,7 @@ int writeSpacingNativeSamples(Emulator emulator) {
     return emulator == Emulator::Nuked ? OPL_WRITEBUF_DELAY : 0;
 }
 
-std::unique_ptr<OplEmulator> makeOplEmulator(Emulator emulator) {
+std::unique_ptr<OplCore> makeOplCore(Emulator emulator) {
     switch (emulator) {
         case Emulator::Nuked:
             return std::make_unique<NukedEmulator>();

@@ -3,9 +3,9 @@
 
 namespace app {
 
-class WindowPlatform {
+class Shell {
 public:
-    virtual ~WindowPlatform() = default;
+    virtual ~Shell() = default;
     virtual void showWindow() = 0;
     virtual void unloadWindow() = 0;
     // Ends the program at once: nothing further runs, not even what lies below on the stack.

@@ -1,5 +1,5 @@
 // Resampling and file writing, off the chip's thread.
-#include "app/render/render_writer.h"
+#include "sound/render_writer.h"
 
 #include <algorithm>
 

@@ -20,14 +20,14 @@ const char* emulatorName(Emulator emulator);
 // time after each write; the other cores apply every write at once (0).
 int writeSpacingNativeSamples(Emulator emulator);
 
-class OplEmulator {
+class OplCore {
 public:
-    virtual ~OplEmulator() = default;
+    virtual ~OplCore() = default;
     virtual void write(std::uint8_t reg, std::uint8_t value) = 0;
     // Produces the next `frames` samples at fm::opl2::kNativeRateHz.
     virtual void generate(std::int16_t* mono, std::size_t frames) = 0;
 };
 
-std::unique_ptr<OplEmulator> makeOplEmulator(Emulator emulator);
+std::unique_ptr<OplCore> makeOplCore(Emulator emulator);
 
 }  // namespace sound

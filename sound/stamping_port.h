@@ -10,11 +10,11 @@
 
 namespace sound {
 
-class EmulatedPort final : public fm::PortIo {
+class StampingPort final : public fm::PortIo {
 public:
     // `now_frame` gives the output sample at which a write made now takes effect; the stamps it
     // gives are kept from going backwards.
-    EmulatedPort(WriteQueue& queue, std::function<std::int64_t()> now_frame)
+    StampingPort(WriteQueue& queue, std::function<std::int64_t()> now_frame)
         : queue_(queue), now_frame_(std::move(now_frame)) {}
 
     void out(std::uint16_t port, std::int16_t value) override;

@@ -1,5 +1,5 @@
 // The capture keeps the writes in memory and encodes them once, so it can end at any moment.
-#include "fm/ports/capture_port.h"
+#include "capture/capture_port.h"
 
 #include <algorithm>
 #include <cctype>

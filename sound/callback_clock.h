@@ -12,7 +12,7 @@ namespace sound {
 // late, never early. Against the earliest of the last few callbacks, though, each sample's place
 // in time stays put, and that is what writes are stamped against. A callback later than the
 // device's queue lasts means the device has played silence in the meantime.
-class DevicePace {
+class CallbackClock {
 public:
     static constexpr std::size_t kCallbacks = 16;
 
@@ -22,7 +22,7 @@ public:
     };
 
     // dry_after_ns: how late a callback may come before the device has run out.
-    DevicePace(int rate_hz, std::int64_t dry_after_ns)
+    CallbackClock(int rate_hz, std::int64_t dry_after_ns)
         : rate_hz_(rate_hz), dry_after_ns_(dry_after_ns) {}
 
     // A callback that began at start_ns asked for samples from `frame` on.

@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "sound/chip_stream.h"
+#include "sound/resampled_stream.h"
 
 namespace app {
 

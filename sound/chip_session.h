@@ -10,28 +10,28 @@
 #include "fm/port_io.h"
 #include "fm/ports/none_port.h"
 #include "sound/audio_output.h"
-#include "sound/chip_stream.h"
-#include "sound/emulated_port.h"
-#include "sound/write_pacer.h"
+#include "sound/intake_throttle.h"
+#include "sound/resampled_stream.h"
+#include "sound/stamping_port.h"
 #include "sound/write_queue.h"
 
 namespace sound {
 
-class SoundChip {
+class ChipSession {
 public:
     // Rendering: nothing plays; the chip's time moves only as the render runs it.
-    static std::unique_ptr<SoundChip> forRender(sound::Emulator emulator, int rate_hz);
+    static std::unique_ptr<ChipSession> forRender(sound::Emulator emulator, int rate_hz);
     // Live: opens the sound device. If none opens, `warn` is told why and the chip is silent.
-    static std::unique_ptr<SoundChip> forLive(sound::Emulator emulator, int rate_hz,
-                                              const std::function<void(const std::string&)>& warn);
-    ~SoundChip();
+    static std::unique_ptr<ChipSession> forLive(
+        sound::Emulator emulator, int rate_hz, const std::function<void(const std::string&)>& warn);
+    ~ChipSession();
 
     // The backend for the back of the port chain.
     std::unique_ptr<fm::PortIo> makePort();
 
     bool silent() const { return !run_ && !audio_; }
     // Rendering only: the chip's run, which the render drives, and the queue its writes wait in.
-    sound::ChipRun* run() { return run_.get(); }
+    sound::ChipTimeline* run() { return run_.get(); }
     sound::WriteQueue& queue() { return audio_ ? audio_->queue() : queue_; }
     AudioOutput* audio() { return audio_.get(); }
 
@@ -49,20 +49,20 @@ public:
     void close();
 
 private:
-    SoundChip() = default;
+    ChipSession() = default;
     std::int64_t nowFrame();
     // nowFrame() for a write the port is about to hand to the chip. Live, the first one waits
-    // for the device to start, and any one may wait for the chip to catch up (WritePacer).
+    // for the device to start, and any one may wait for the chip to catch up (IntakeThrottle).
     std::int64_t stampWrite();
 
-    std::unique_ptr<sound::ChipRun> run_;
+    std::unique_ptr<sound::ChipTimeline> run_;
     std::unique_ptr<AudioOutput> audio_;
     std::function<void(const std::string&)> warn_;
     bool waited_for_audio_ = false;
-    std::unique_ptr<WritePacer> pacer_;  // live only
-    std::int64_t hold_ns_ = 0;           // how long to wait before the next write
+    std::unique_ptr<IntakeThrottle> pacer_;  // live only
+    std::int64_t hold_ns_ = 0;               // how long to wait before the next write
     sound::WriteQueue queue_;
-    const sound::EmulatedPort* port_ = nullptr;  // the one makePort() made, owned by the chain
+    const sound::StampingPort* port_ = nullptr;  // the one makePort() made, owned by the chain
 };
 
 }  // namespace sound

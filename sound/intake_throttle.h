@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fm/opl2.h"
-#include "sound/opl_emulator.h"
+#include "sound/opl_core.h"
 
 namespace sound {
 
@@ -15,12 +15,12 @@ namespace sound {
 // of 292 writes reaches the chip within microseconds. The Nuked core then applies them a few
 // samples apart, and the first note, stamped right behind them, comes about 12 ms late. The
 // pacer tells the player how long to wait until the pile is gone, as the status reads would.
-class WritePacer {
+class IntakeThrottle {
 public:
     // A pile up to this long is left alone: a step's six writes make one of about 0.25 ms.
     static constexpr std::int64_t kMaxPileNs = 1'000'000;
 
-    WritePacer(Emulator emulator, int rate_hz)
+    IntakeThrottle(Emulator emulator, int rate_hz)
         : spacing_(writeSpacingNativeSamples(emulator)), rate_hz_(rate_hz) {}
 
     // A write stamped at output sample `stamp` was made; returns how long, in ns, the player

@@ -1,4 +1,6 @@
 // dlopen: the module takes everything but the window from the program, which exports it.
+#include "app/window/window_module.h"
+
 #include <dlfcn.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 #include <system_error>
 #include <vector>
 
-#include "app/platform/window_module.h"
 #include "app/window/window_front_end.h"
 
 namespace app {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <thread>
 
-#include "app/render/block_queue.h"
+#include "sound/block_queue.h"
 #include "sound/resampler.h"
 #include "sound/wav_file.h"
 

@@ -1,5 +1,5 @@
 // A mutex and two condition variables; the lock is taken once per block, not per sample.
-#include "app/render/block_queue.h"
+#include "sound/block_queue.h"
 
 namespace app {
 

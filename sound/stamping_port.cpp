@@ -1,11 +1,11 @@
 // Register writes become stamped writes for the thread that runs the chip.
-#include "sound/emulated_port.h"
+#include "sound/stamping_port.h"
 
 #include <algorithm>
 
 namespace sound {
 
-void EmulatedPort::out(std::uint16_t port, std::int16_t value) {
+void StampingPort::out(std::uint16_t port, std::int16_t value) {
     if (auto write = decoder_.out(port, value)) {
         last_stamp_ = std::max(last_stamp_, now_frame_());
         // Waiting for room would stall the player behind the audio thread; a write the chip
