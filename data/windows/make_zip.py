@@ -3,8 +3,8 @@
 
 Usage: make_zip.py VESK_EXE README_MD COPYING VERSION OUT_ZIP
 
-README.txt is the README's "Windows" section, from its heading up to the section on building
-and testing it, as plain text with Windows line ends. Entries carry a fixed time, so the same
+README.txt is the README's section on Windows, from its heading up to the next heading of the
+same or a higher level, as plain text with Windows line ends. Entries carry a fixed time, so the same
 inputs give the same bytes.
 """
 import os
@@ -14,13 +14,16 @@ import tempfile
 import zipfile
 
 FIXED_TIME = (2026, 1, 1, 0, 0, 0)
+WINDOWS_HEADING = "Windows and inpout32.dll"
 
 
 def windows_section(markdown):
     lines = markdown.splitlines()
-    start = lines.index("## Windows")
-    end = next(i for i in range(start + 1, len(lines))
-               if lines[i].startswith("## ") or lines[i].startswith("### The Windows build"))
+    start = next(i for i, line in enumerate(lines)
+                 if re.match(r"#+ ", line) and line.lstrip("#").strip() == WINDOWS_HEADING)
+    level = len(lines[start]) - len(lines[start].lstrip("#"))
+    end = next((i for i in range(start + 1, len(lines))
+                if re.match(r"#{1,%d} " % level, lines[i])), len(lines))
     text = "\n".join(lines[start:end]).strip() + "\n"
     text = re.sub(r"^#+ ", "", text, flags=re.M)                  # headings
     text = re.sub(r"\*\*([^*]+)\*\*", r"\1", text)               # bold

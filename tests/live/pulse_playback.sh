@@ -23,7 +23,7 @@ start_pulse_server "$scratch" || status=$?
 # The reference: the program's own render, and where its key-ons are.
 "$vesk" --render "$scratch/render.wav" --capture "$scratch/render.vgm"
 # A machine busy with other work stalls the audio thread or the server now and then for longer
-# than any queue inside the 25 ms budget lasts (see the README's figures). So a playback whose
+# than any queue inside the 25 ms budget lasts (see docs/measurements.md). So a playback whose
 # only fault is drop-outs is played once more; shallow buffers drop out dozens of times a song
 # and fail both.
 for attempt in 1 2; do
