@@ -24,11 +24,9 @@ public:
     [[noreturn]] void ExitMe_Click();
 
     bool playing() const { return player.depth() > 0; }
-    // How many playbacks are under way, nested one in another's wait.
-    int playbackDepth() const { return player.depth(); }
     // Told of each step as it starts, for a front end's progress display.
     void setStepObserver(playback::StepObserver* observer) { player.setObserver(observer); }
-    // The voice tables, read-only: a front end names the notes it shows.
+    // The voice tables the window object owns, read-only.
     const song::Song& voiceTables() const { return song; }
 
 private:

@@ -41,8 +41,6 @@ public:
     // Leaves no file: the one it would have replaced stays as it was.
     void discard();
 
-    CaptureFormat format() const { return format_; }
-
 private:
     PortIo& next_;
     CaptureFormat format_;

@@ -32,7 +32,6 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     // Whether the file is written where it stands (a device or a FIFO), not renamed into place.
-    bool inPlace() const { return in_place_; }
 
     // Writing. A failure is kept and reported by commit(), with the system's reason.
     std::ostream& stream() { return stream_; }

@@ -48,9 +48,6 @@ private:
 template <typename T, int First, int Last>
 class CheckedArray {
 public:
-    static constexpr int kFirst = First;
-    static constexpr int kLast = Last;
-
     T& operator[](Int16 i) { return items_[slot(i)]; }
     const T& operator[](Int16 i) const { return items_[slot(i)]; }
 

@@ -108,10 +108,6 @@ int pulseQueueMs(int rate_hz, int callback_frames, int stamp_frames) {
     return std::max(left_ms, wholeMsIn(callback_frames, rate_hz));
 }
 
-std::int64_t framesToNs(std::int64_t frames, int rate_hz) {
-    return frames * 1'000'000'000 / rate_hz;
-}
-
 // How far the chip must run ahead of the sample being handed out, found by running a stream
 // the way the callback does. The cheapest core will do: the resampler alone decides this.
 int measureLookahead(int rate_hz, int buffer_frames) {
@@ -223,14 +219,18 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
     quiet.reset();
     if (const char* opened = SDL_GetCurrentAudioDriver()) driver_ = opened;
     rate_hz_ = have.freq;
-    buffer_frames_ = have.samples;
-    queue_frames_ = static_cast<int>(std::int64_t{buffering.queue_frames} * rate_hz_ / rate_hz);
+    opened_.callback_frames = have.samples;
+    opened_.queue_frames =
+        static_cast<int>(std::int64_t{buffering.queue_frames} * rate_hz_ / rate_hz);
+    opened_.late_frames =
+        static_cast<int>(std::int64_t{buffering.late_frames} * rate_hz_ / rate_hz);
     stream_ = std::make_unique<sound::ResampledStream>(emulator, rate_hz_,
                                                        sound::ResampledStream::Use::Live);
     // Measured already, unless the device gave another rate or buffer than asked.
-    latency_frames_ = rate_hz_ == rate_hz && buffer_frames_ == buffering.callback_frames
-                          ? buffering.stamp_frames
-                          : stampLatencyFrames(rate_hz_, buffer_frames_);
+    opened_.stamp_frames =
+        rate_hz_ == rate_hz && opened_.callback_frames == buffering.callback_frames
+            ? buffering.stamp_frames
+            : stampLatencyFrames(rate_hz_, opened_.callback_frames);
     // The pace is kept in ns, so the rate the device gave does not matter here.
     pace_ = std::make_unique<CallbackClock>(rate_hz_, framesToNs(buffering.late_frames, rate_hz));
     // Only a fallback: the first callback gives the real anchor (see waitUntilPlaying).
@@ -258,9 +258,9 @@ void AudioOutput::drain() {
     while (anchor_frame_.load() < last && std::chrono::steady_clock::now() < give_up)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     // ... and the device plays that callback's samples within its queue.
-    const auto played_by =
-        std::chrono::steady_clock::now() +
-        std::chrono::nanoseconds(framesToNs(queue_frames_ + buffer_frames_, rate_hz_));
+    const auto played_by = std::chrono::steady_clock::now() +
+                           std::chrono::nanoseconds(framesToNs(
+                               opened_.queue_frames + opened_.callback_frames, rate_hz_));
     std::this_thread::sleep_until(std::min(played_by, give_up));
 }
 
@@ -297,11 +297,7 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames) {
     anchor_ns_.store(step.frame_ns);
     anchor_seq_.store(seq + 2);
     rendered_frame_.store(stream_->frame());
-
-    const std::int64_t took_ns = steadyNs() - start_ns;
     callbacks_.fetch_add(1);
-    total_callback_ns_.fetch_add(took_ns);
-    if (took_ns > max_callback_ns_.load()) max_callback_ns_.store(took_ns);
 }
 
 AudioOutput::Anchor AudioOutput::readAnchor() {
@@ -316,15 +312,12 @@ AudioOutput::Anchor AudioOutput::readAnchor() {
 std::int64_t AudioOutput::stampNow() {
     const Anchor anchor = readAnchor();
     const std::int64_t since_ns = std::max<std::int64_t>(0, steadyNs() - anchor.ns);
-    const std::int64_t stamp = anchor.frame + since_ns * rate_hz_ / 1'000'000'000 + latency_frames_;
+    const std::int64_t stamp = anchor.frame + nsToFrames(since_ns, rate_hz_) + opened_.stamp_frames;
     const std::int64_t at = std::max(stamp, rendered_frame_.load());
     last_stamp_.store(at);
     return at;
 }
 
-AudioOutput::Stats AudioOutput::stats() const {
-    return {callbacks_.load(), max_callback_ns_.load(), total_callback_ns_.load(),
-            underruns_.load()};
-}
+AudioOutput::Stats AudioOutput::stats() const { return {callbacks_.load(), underruns_.load()}; }
 
 }  // namespace sound

@@ -21,8 +21,6 @@ class AudioOutput {
 public:
     struct Stats {
         std::int64_t callbacks = 0;
-        std::int64_t max_callback_ns = 0;  // the longest a callback took to render
-        std::int64_t total_callback_ns = 0;
         std::int64_t underruns = 0;  // callbacks so late that the device must have run dry
     };
 
@@ -65,9 +63,9 @@ public:
     std::int64_t stampNow();
 
     int rateHz() const { return rate_hz_; }
-    int bufferFrames() const { return buffer_frames_; }
-    int latencyFrames() const { return latency_frames_; }
-    int queueFrames() const { return queue_frames_; }
+    // The buffering the device was opened with, at its own rate: SDL may give another buffer
+    // size than asked for.
+    Buffering buffering() const { return opened_; }
     // SDL's name for the driver that opened the device: "wasapi", "pulseaudio", "dummy".
     const std::string& driver() const { return driver_; }
     Stats stats() const;
@@ -84,9 +82,7 @@ private:
 
     std::uint32_t device_ = 0;
     int rate_hz_ = 0;
-    int buffer_frames_ = 0;
-    int latency_frames_ = 0;
-    int queue_frames_ = 0;
+    Buffering opened_{};
     std::string driver_;
     std::unique_ptr<sound::ResampledStream> stream_;
     sound::WriteQueue queue_;
@@ -102,8 +98,6 @@ private:
     std::unique_ptr<CallbackClock> pace_;          // callback thread only
 
     std::atomic<std::int64_t> callbacks_{0};
-    std::atomic<std::int64_t> max_callback_ns_{0};
-    std::atomic<std::int64_t> total_callback_ns_{0};
     std::atomic<std::int64_t> underruns_{0};
 };
 

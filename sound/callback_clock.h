@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sound/sample_time.h"
+
 namespace sound {
 
 // A device asks unevenly: a sound server sends its requests in bursts, and a callback can come
@@ -27,7 +29,7 @@ public:
 
     // A callback that began at start_ns asked for samples from `frame` on.
     Step onCallback(std::int64_t frame, std::int64_t start_ns) {
-        const std::int64_t frame_ns = frame * 1'000'000'000 / rate_hz_;
+        const std::int64_t frame_ns = framesToNs(frame, rate_hz_);
         const std::int64_t lag_ns = start_ns - frame_ns;
         std::int64_t earliest = lag_ns;
         for (std::size_t i = 0; i < std::min(count_, kCallbacks); ++i)

@@ -7,6 +7,7 @@
 
 #include "fm/opl2.h"
 #include "sound/opl_core.h"
+#include "sound/sample_time.h"
 
 namespace sound {
 
@@ -29,7 +30,7 @@ public:
         if (spacing_ == 0) return 0;
         const std::int64_t at = stamp * fm::opl2::kNativeRateHz / rate_hz_;
         free_at_ = std::max(free_at_, at) + spacing_;
-        const std::int64_t pile_ns = (free_at_ - at) * 1'000'000'000 / fm::opl2::kNativeRateHz;
+        const std::int64_t pile_ns = framesToNs(free_at_ - at, fm::opl2::kNativeRateHz);
         return pile_ns > kMaxPileNs ? pile_ns : 0;
     }
 

@@ -88,10 +88,11 @@ TEST_F(LiveAudio, WriteReachesTheSpeakerWithin25ms) {
         sound::ChipSession::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
     ASSERT_NE(chip->audio(), nullptr);
     const sound::AudioOutput& audio = *chip->audio();
-    // A write lands latencyFrames after the sample the last callback began with; the device
-    // plays that sample at most queueFrames after the callback.
+    // A write lands stamp_frames after the sample the last callback began with; the device
+    // plays that sample at most queue_frames after the callback.
+    const sound::AudioOutput::Buffering opened = audio.buffering();
     const double latency_s =
-        static_cast<double>(audio.latencyFrames() + audio.queueFrames()) / audio.rateHz();
+        static_cast<double>(opened.stamp_frames + opened.queue_frames) / audio.rateHz();
     EXPECT_LE(latency_s, 0.025);
 }
 
@@ -149,7 +150,7 @@ TEST_F(LiveAudio, ClosingLetsTheLastWritePlayOut) {
     const std::int64_t last_stamp = audio.stampNow();
     chip->close();
     // The dummy device asks for one whole buffer at a time, from sample 0 on.
-    EXPECT_GT(audio.stats().callbacks * audio.bufferFrames(), last_stamp);
+    EXPECT_GT(audio.stats().callbacks * audio.buffering().callback_frames, last_stamp);
 }
 
 TEST_F(LiveAudio, MissingDeviceWarnsOnceAndPlaybackContinues) {

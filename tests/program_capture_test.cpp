@@ -90,8 +90,10 @@ protected:
         if (fds_[1] >= 0) close(fds_[1]);
         std::fclose(out_);
     }
-    void type(const std::string& text) {
+    // Types `text`; unless more is to come, standard input then ends.
+    void type(const std::string& text, bool more = false) {
         ASSERT_EQ(write(fds_[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        if (more) return;
         close(fds_[1]);
         fds_[1] = -1;
     }
@@ -126,10 +128,10 @@ TEST_P(ProgramCapture, SlutaFinishesTheCaptureRunningToTheMomentOfExit) {
     // Given the tune playing across midnight, when "Sluta" comes two seconds in
     fakes::FakeTimeFrontEnd front_end(program.port(), clock_, fds_[0], out_,
                                       [&program](int status) { program.finish(status); });
-    type("start\n");
+    type("start\n", true);
     int passes = 0;
     front_end.on_block = [&] {
-        if (++passes == 400) front_end.vesk().ExitMe_Click();
+        if (++passes == 400) type("sluta\n");
     };
     EXPECT_EQ(front_end.runToEnd(), 0);
     // Then the file holds start-up, two steps, step 3's key-ons and the two key-offs
@@ -150,12 +152,12 @@ TEST_P(ProgramCapture, TurningTheClockBackAnHourPutsNoDayLongWaitInTheFile) {
     app::Program program(textOptions(), [this] { return clock_.elapsed(); });
     fakes::FakeTimeFrontEnd front_end(program.port(), clock_, fds_[0], out_,
                                       [&program](int status) { program.finish(status); });
-    type("start\n");
+    type("start\n", true);
     int passes = 0;
     front_end.on_block = [&] {
         ++passes;
         if (passes == 400) clock_.set(static_cast<float>(clock_.now() - 3600.0));
-        if (passes == 800) front_end.vesk().ExitMe_Click();
+        if (passes == 800) type("sluta\n");
     };
     EXPECT_EQ(front_end.runToEnd(), 0);
     // then the file lasts the few seconds that passed, not a day.

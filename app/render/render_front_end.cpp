@@ -30,10 +30,6 @@ void RenderFrontEnd::endProgram() {
     std::abort();  // unreachable: end_ never returns
 }
 
-double RenderFrontEnd::currentTimeSeconds() const {
-    return static_cast<double>(run_.frame()) / run_.rateHz();
-}
-
 double RenderFrontEnd::clockAt(std::int64_t frame) const {
     return static_cast<float>(static_cast<double>(frame) / run_.rateHz());
 }

@@ -44,7 +44,6 @@ public:
     // Renders and puts the file in place. Raises common::RunError or std::runtime_error.
     void render();
 
-    Vesk& vesk() { return vesk_; }
     std::int64_t startFrame() const { return start_frame_; }
     // The virtual time, exact: samples rendered since the chip's start over the rate.
     double currentTimeSeconds() const;

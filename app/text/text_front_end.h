@@ -24,8 +24,6 @@ public:
     // Start-up, then commands until "sluta", end of input or a quit signal. Does not return.
     [[noreturn]] void run();
 
-    Vesk& vesk() { return vesk_; }
-
     // Shell
     void showWindow() override;
     void unloadWindow() override;

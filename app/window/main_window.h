@@ -29,8 +29,6 @@ public:
     // Runs Form_Load: the window shows itself, then start-up writes to the chip.
     void load();
 
-    Vesk& vesk() { return vesk_; }
-
     // Shell
     void showWindow() override;
     void unloadWindow() override;

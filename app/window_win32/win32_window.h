@@ -44,7 +44,6 @@ public:
     HWND handle() const { return window_; }
     HWND playOn() const { return play_on_; }
     HWND exitMe() const { return exit_me_; }
-    Vesk& vesk() { return vesk_; }
 
     // Shell
     void showWindow() override;

@@ -171,10 +171,4 @@ int serialSettleMs(SerialProtocol protocol) {
     return 0;
 }
 
-SerialBytes retroWaveFrame(std::span<const std::uint8_t> transfer) {
-    SerialBytes out;
-    appendFrame(transfer, out);
-    return out;
-}
-
 }  // namespace fm

@@ -45,7 +45,4 @@ SerialBytes serialSetUp(SerialProtocol protocol);
 // two-byte protocol one lost byte would shift every later pair.
 int serialSettleMs(SerialProtocol protocol);
 
-// One RetroWave transfer (the bytes of one SPI transaction) as it goes over the wire.
-SerialBytes retroWaveFrame(std::span<const std::uint8_t> transfer);
-
 }  // namespace fm
