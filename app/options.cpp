@@ -137,7 +137,8 @@ std::string usageText() {
            "                      (with the emulated chip, unless --chip names another)\n"
            "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
            "  --capture FILE      record every register write with its time to FILE,\n"
-           "                      a .vgm (VGM 1.71) or .dro (DOSBox raw OPL 2.0) log\n"
+           "                      a .vgm (VGM 1.71), .vgz (gzip'd VGM) or .dro (DOSBox\n"
+           "                      raw OPL 2.0) log\n"
            "  --port-trace FILE   write every port access to FILE, one per line\n"
            "  --help              show this help and exit\n"
            "  --version           show the version and exit\n"
@@ -219,7 +220,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             parsed.options.rate_hz = *rate_hz;
         } else if (name == "--capture") {
             if (!fm::captureFormatFor(pathFromArgument(value)))
-                return fail("--capture takes a .vgm or .dro file, not '" + value + "'");
+                return fail("--capture takes a .vgm, .vgz or .dro file, not '" + value + "'");
             parsed.options.capture = value;
         } else if (name == "--baud") {
             const std::optional<int> baud = baudFrom(value);

@@ -35,7 +35,7 @@ struct Options {
     sound::Emulator emulator = sound::Emulator::Nuked;  // which core plays an emulated chip
     int rate_hz = 48000;                                // output sample rate, live and rendered
     std::string render;         // render the tune to this WAV file instead of playing it
-    std::string capture;        // record register writes to this .vgm or .dro file
+    std::string capture;        // record register writes to this .vgm, .vgz or .dro file
     std::string port_trace;     // record every port access here
     std::string serial_device;  // with Chip::Serial: /dev/ttyUSB0, COM3, ...
     fm::SerialProtocol serial_protocol = fm::kDefaultSerialProtocol;

@@ -1,9 +1,11 @@
 // The chip backend sits at the back of the chain; recorders wrap it.
 #include "app/program.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -24,6 +26,7 @@
 #include "fm/ports/none_port.h"
 #include "fm/ports/serial_port.h"
 #include "fm/ports/trace_port.h"
+#include "sound/gzip.h"
 
 namespace app {
 
@@ -44,6 +47,25 @@ void finishOnForeignExit() {
 }
 
 }  // namespace
+
+std::string outputDate() {
+    std::time_t now = std::time(nullptr);
+    bool utc = false;
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
+        long long seconds = 0;
+        const char* end = epoch + std::char_traits<char>::length(epoch);
+        if (auto [at, error] = std::from_chars(epoch, end, seconds);
+            error == std::errc{} && at == end && seconds >= 0) {
+            now = static_cast<std::time_t>(seconds);
+            utc = true;
+        }
+    }
+    // No other thread of the program calls localtime or gmtime, whose result is shared.
+    const std::tm* when = utc ? std::gmtime(&now) : std::localtime(&now);
+    char text[16] = "";
+    if (when == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d", when) == 0) return {};
+    return text;
+}
 
 void printError(const std::string& message) {
     std::fflush(stdout);
@@ -133,8 +155,9 @@ Program::Program(Options options, std::function<double()> monotonic_s,
     chain_.push_back(makeChip());
     if (!options_.capture.empty()) {
         auto now_s = captureClock(std::move(monotonic_s));
-        auto& capture = wrap<fm::CapturePort>(pathFromArgument(options_.capture), now_s,
-                                              std::string("vesk ") + VESK_VERSION);
+        auto& capture =
+            wrap<fm::CapturePort>(pathFromArgument(options_.capture), now_s,
+                                  std::string("vesk ") + VESK_VERSION, outputDate(), sound::gzip());
         // Every way out comes through here: the capture runs up to the moment the program ends.
         atExit([&capture, now_s] { capture.finish(now_s()); }, [&capture] { capture.discard(); });
     }

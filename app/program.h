@@ -15,6 +15,11 @@
 
 namespace app {
 
+// The date the output files carry, "2026-12-08": today's, in local time. With SOURCE_DATE_EPOCH
+// set (the reproducible-builds convention), that moment's date in UTC, so that two runs can give
+// the same bytes.
+std::string outputDate();
+
 class Program {
 public:
     // Builds the port chain the options ask for. Raises std::runtime_error with a one-line

@@ -13,10 +13,15 @@ namespace fm {
 
 namespace {
 
-CaptureFormat formatOrThrow(const std::filesystem::path& path) {
-    if (auto format = captureFormatFor(path)) return *format;
-    throw std::runtime_error("cannot write " + common::utf8Name(path) +
-                             ": not a .vgm or .dro file");
+CaptureFormat formatOrThrow(const std::filesystem::path& path, const Gzip& gzip) {
+    const std::optional<CaptureFormat> format = captureFormatFor(path);
+    if (!format)
+        throw std::runtime_error("cannot write " + common::utf8Name(path) +
+                                 ": not a .vgm, .vgz or .dro file");
+    if (*format == CaptureFormat::Vgz && !gzip)
+        throw std::runtime_error("cannot write " + common::utf8Name(path) +
+                                 ": this build has no gzip; it writes .vgm and .dro");
+    return *format;
 }
 
 }  // namespace
@@ -26,16 +31,20 @@ std::optional<CaptureFormat> captureFormatFor(const std::filesystem::path& path)
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".vgm") return CaptureFormat::Vgm;
+    if (ext == ".vgz") return CaptureFormat::Vgz;
     if (ext == ".dro") return CaptureFormat::Dro;
     return std::nullopt;
 }
 
 CapturePort::CapturePort(PortIo& next, const std::filesystem::path& path,
-                         std::function<double()> now_s, std::string program)
+                         std::function<double()> now_s, std::string program, std::string date,
+                         Gzip gzip)
     : next_(next),
-      format_(formatOrThrow(path)),
+      format_(formatOrThrow(path, gzip)),
       now_s_(std::move(now_s)),
       program_(std::move(program)),
+      date_(std::move(date)),
+      gzip_(std::move(gzip)),
       file_(path) {}
 
 void CapturePort::out(std::uint16_t port, std::int16_t value) {
@@ -53,12 +62,22 @@ void CapturePort::finish() { finish(writes_.empty() ? 0.0 : writes_.back().time_
 void CapturePort::finish(double end_s) {
     if (finished_) return;
     finished_ = true;
+    // The file starts with the first write: what came before it (a sound device opening, a
+    // window appearing) is silence that belongs to no tune.
+    if (!writes_.empty()) {
+        const double start_s = writes_.front().time_s;
+        for (capture::TimedWrite& w : writes_) w.time_s -= start_s;
+        end_s -= start_s;
+    }
     std::vector<std::uint8_t> bytes;
     try {
-        bytes = format_ == CaptureFormat::Vgm
-                    ? capture::encodeVgm(writes_, end_s,
-                                         {"Vesk", "PC, AdLib-compatible OPL2", program_})
-                    : capture::encodeDro(writes_, end_s);
+        if (format_ == CaptureFormat::Dro) {
+            bytes = capture::encodeDro(writes_, end_s);
+        } else {
+            bytes = capture::encodeVgm(writes_, end_s,
+                                       {"Vesk", "PC, AdLib-compatible OPL2", program_, date_});
+            if (format_ == CaptureFormat::Vgz) bytes = gzip_(bytes);
+        }
     } catch (const std::exception& e) {
         file_.discard();
         throw std::runtime_error("cannot write " + common::utf8Name(file_.path()) + ": " +

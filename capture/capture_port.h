@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,20 +16,26 @@
 
 namespace fm {
 
-enum class CaptureFormat { Vgm, Dro };
+enum class CaptureFormat { Vgm, Vgz, Dro };  // .vgz: the whole VGM file gzip'd
 
-// .vgm or .dro, in any case; nothing for any other extension.
+// .vgm, .vgz or .dro, in any case; nothing for any other extension.
 std::optional<CaptureFormat> captureFormatFor(const std::filesystem::path& path);
+
+// Packs a whole file as gzip. The core has no compression of its own: the layer that has a
+// gzip library hands one in.
+using Gzip = std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t>)>;
 
 // Every access goes on to `next` unchanged. The file is written whole by finish(); destroyed
 // without it, the capture leaves no file behind.
 class CapturePort final : public PortIo {
 public:
-    // now_s gives the seconds since the capture started; program names the writer in the VGM
-    // tag, e.g. "vesk 1.0.0". Raises std::runtime_error "cannot write PATH: reason" for an
-    // extension that is not a capture format or a place that cannot be written.
+    // now_s gives the seconds since the capture started; the file's time starts at the first
+    // write. program names the writer in the VGM tag, e.g. "vesk 1.0.0", and date is the
+    // capture's ("2026-12-08", or "" to leave it out). gzip packs a .vgz. Raises
+    // std::runtime_error "cannot write PATH: reason" for an extension that is not a capture
+    // format (or .vgz without gzip) or a place that cannot be written.
     CapturePort(PortIo& next, const std::filesystem::path& path, std::function<double()> now_s,
-                std::string program);
+                std::string program, std::string date = {}, Gzip gzip = {});
 
     void out(std::uint16_t port, std::int16_t value) override;
     std::uint8_t in(std::uint16_t port) override;
@@ -46,6 +53,8 @@ private:
     CaptureFormat format_;
     std::function<double()> now_s_;
     std::string program_;
+    std::string date_;
+    Gzip gzip_;
     common::AtomicFile file_;
     std::vector<capture::TimedWrite> writes_;
     opl2::PortDecoder decoder_;

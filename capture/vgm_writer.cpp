@@ -114,9 +114,12 @@ std::vector<std::uint8_t> encodeVgm(std::span<const TimedWrite> writes, double e
     append32(out, kGd3Version);
     const std::size_t length_at = out.size();
     append32(out, 0);
+    // GD3 writes a date as "2026/12/08".
+    std::string date = tags.date;
+    std::replace(date.begin(), date.end(), '-', '/');
     // Title, game, system, author (each English then Japanese), date, converter, notes.
-    const std::string strings[] = {tags.title, "", "", "",           tags.system, "",
-                                   "",         "", "", tags.program, ""};
+    const std::string strings[] = {tags.title, "", "",   "",           tags.system, "",
+                                   "",         "", date, tags.program, ""};
     for (const std::string& s : strings) appendUtf16(out, s);
     put32(out, length_at, static_cast<std::uint32_t>(out.size() - length_at - 4));
 

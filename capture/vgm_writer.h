@@ -17,6 +17,7 @@ struct VgmTags {
     std::string title;
     std::string system;
     std::string program;  // goes in the "converter" field
+    std::string date;     // when the capture was made, "2026-12-08"; empty when unknown
 };
 
 // The whole file. Waits run to end_s, or to the last write if that is later. Raises

@@ -24,6 +24,8 @@ packages=(
     # The window's X11 tests, the fuzz targets and the lint.
     libxcb1-dev libx11-6
     clang clang-tidy clang-format libclang-rt-14-dev
+    # .vgz captures are gzip'd with zlib; the collector test unpacks them with Python's gzip.
+    zlib1g-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Plays vesk's VGM and DRO captures of a full render with adplay and compares them with the render.
+# Plays vesk's VGM, VGZ and DRO captures of a full render with adplay and compares them with the
+# render. Debian's adplay cannot open a .vgz, so it plays the .vgz as Python's gzip unpacks it.
 # Usage: adplay_check.sh VESK SCRATCH_DIR. Exits 77 (skip) if adplay is not installed.
 set -euo pipefail
 
@@ -127,9 +128,14 @@ PY
 }
 
 status=0
-for format in vgm dro; do
+for format in vgm vgz dro; do
     capture=$scratch/s.$format
     "$vesk" --render "$scratch/s-$format.wav" --capture "$capture"
+    if [ "$format" = vgz ]; then
+        python3 -c 'import gzip, sys; open(sys.argv[2], "wb").write(gzip.open(sys.argv[1]).read())' \
+            "$capture" "$scratch/s-vgz.vgm"
+        capture=$scratch/s-vgz.vgm
+    fi
     if ! adplay -O disk -d "$scratch/adplay-$format.wav" -e woody -f 48000 --mono "$capture" \
         >"$scratch/adplay-$format.out" 2>&1; then
         echo "adplay failed on $capture" >&2

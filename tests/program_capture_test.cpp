@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,9 +38,22 @@ struct CapturedWrite {
     int value;
 };
 
+// A .vgz as Python's gzip unpacks it.
+readers::Bytes gunzipped(const std::filesystem::path& path) {
+    const std::filesystem::path out = path.string() + ".vgm";
+    const std::string command =
+        "python3 -c 'import gzip, sys; open(sys.argv[2], \"wb\")"
+        ".write(gzip.open(sys.argv[1]).read())' '" +
+        path.string() + "' '" + out.string() + "'";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("gzip cannot read " + path.string());
+    return readers::readFile(out);
+}
+
 std::vector<CapturedWrite> readCapture(const std::filesystem::path& path) {
-    const readers::Bytes bytes = readers::readFile(path);
-    const bool vgm = path.extension() == ".vgm";
+    const bool vgz = path.extension() == ".vgz";
+    const readers::Bytes bytes = vgz ? gunzipped(path) : readers::readFile(path);
+    const bool vgm = vgz || path.extension() == ".vgm";
     const auto writes = vgm ? readers::readVgm(bytes).writes : readers::readDro(bytes).writes;
     std::vector<CapturedWrite> out;
     for (const PlayedWrite& w : writes)
@@ -238,7 +253,8 @@ TEST(RenderCapture, HoldsTheTracesWritesWithKeyOnsOnTheStepGrid) {
         const char* name;
         double tolerance_s;
     };
-    for (const Case& c : {Case{"s.vgm", 1 / 44100.0}, Case{"s.dro", 0.001}}) {
+    for (const Case& c :
+         {Case{"s.vgm", 1 / 44100.0}, Case{"s.vgz", 1 / 44100.0}, Case{"s.dro", 0.001}}) {
         readers::ScratchDir dir;
         const RenderedCapture run = renderWithCapture(dir, c.name);
         const bool dro = c.name[2] == 'd';

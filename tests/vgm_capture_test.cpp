@@ -79,8 +79,9 @@ TEST(VgmCapture, KeyOnsStayWithinOneSampleOfTheStepGridForAWholeSong) {
 }
 
 TEST(VgmCapture, LongAndOddWaitsLandOnTheExactSampleAndRunToTheEnd) {
-    const std::vector<std::uint64_t> gaps = {65535, 65536, 131071, 200000, 735, 882,
-                                             1470,  16,    17,     1,      0,   65551};
+    // Given a clock that has run 3 s before the first write: the file starts at that write.
+    const std::vector<std::uint64_t> gaps = {3 * 44100, 65535, 65536, 131071, 200000, 735,  882,
+                                             1470,      16,    17,    1,      0,      65551};
     std::uint64_t last = 0;
     const Captured c = captureOf(
         [&](fm::PortIo& port, double& now_s) {
@@ -90,10 +91,11 @@ TEST(VgmCapture, LongAndOddWaitsLandOnTheExactSampleAndRunToTheEnd) {
                 readers::writeReg(port, 0xA0, 1);
             }
         },
-        20.0);
+        23.0);
     ASSERT_EQ(c.vgm.writes.size(), gaps.size());
     std::uint64_t at = 0;
-    for (std::size_t i = 0; i < gaps.size(); ++i) EXPECT_EQ(c.vgm.writes[i].at, at += gaps[i]);
+    EXPECT_EQ(c.vgm.writes[0].at, 0u);
+    for (std::size_t i = 1; i < gaps.size(); ++i) EXPECT_EQ(c.vgm.writes[i].at, at += gaps[i]);
     EXPECT_EQ(c.vgm.total_samples, 20u * 44100u);
     EXPECT_EQ(c.vgm.samples_played, c.vgm.total_samples);
 }
