@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
 #endif
     // Before anything opens a descriptor: a closed stdout must not become the file we write.
     app::openStandardStreams();
+    common::AtomicFile::setNoticeSink([](const std::string& message) { app::printError(message); });
     const app::ParsedCommandLine parsed = app::parseCommandLine(argc, argv);
     switch (parsed.action) {
         case app::ParsedCommandLine::Action::Help:
@@ -81,7 +82,8 @@ int main(int argc, char** argv) {
             std::fputs(app::versionText().c_str(), stdout);
             return 0;
         case app::ParsedCommandLine::Action::UsageError:
-            std::fprintf(stderr, "vesk: %s\n\n%s", parsed.error.c_str(), app::usageText().c_str());
+            app::printError(parsed.error);
+            std::fprintf(stderr, "\n%s", app::usageText().c_str());
             return 2;
         case app::ParsedCommandLine::Action::Run:
             break;
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
         program = std::make_unique<app::Program>(options);
     } catch (const std::exception& e) {
         app::printError(e.what());
-        return 1;
+        return app::failureStatus();
     }
     if (!options.render.empty()) runRender(*program);
     if (options.text) runText(*program);

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "capture/capture_port.h"
+#include "common/atomic_file.h"
 #include "common/name_table.h"
 
 namespace app {
@@ -85,11 +86,12 @@ std::string parseSerialChip(std::string_view chip_text, Options& options) {
 }
 
 // Whether two output names are one file: the same file where both exist (through any link or
-// hard link), else the same place once links, "." and ".." are resolved.
+// hard link), else the same place once links, "." and ".." are resolved. A link whose target does
+// not exist yet is followed as the output file will follow it.
 bool sameFile(const std::string& name_a, const std::string& name_b) {
     namespace fs = std::filesystem;
-    const fs::path a = pathFromArgument(name_a);
-    const fs::path b = pathFromArgument(name_b);
+    const fs::path a = common::outputTarget(pathFromArgument(name_a));
+    const fs::path b = common::outputTarget(pathFromArgument(name_b));
     std::error_code error;
     if (fs::equivalent(a, b, error)) return true;
     std::error_code error_a;

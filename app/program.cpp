@@ -15,6 +15,7 @@
 #include "app/platform/quit_signals.h"
 #include "app/platform/serial_link.h"
 #include "capture/capture_port.h"
+#include "common/stop_request.h"
 #include "fm/blaster.h"
 #include "fm/ports/direct_port.h"
 #ifdef _WIN32
@@ -67,12 +68,6 @@ std::string outputDate() {
     return text;
 }
 
-void printError(const std::string& message) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "vesk: %s\n", message.c_str());
-    std::fflush(stderr);
-}
-
 std::unique_ptr<fm::PortIo> Program::makeChip() {
     switch (options_.chip) {
         case Chip::None:
@@ -108,7 +103,8 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
     if (!options_.render.empty()) {
         sound_chip_ = sound::ChipSession::forRender(options_.emulator, options_.rate_hz);
     } else {
-        sound_chip_ = sound::ChipSession::forLive(options_.emulator, options_.rate_hz, printError);
+        sound_chip_ = sound::ChipSession::forLive(options_.emulator, options_.rate_hz,
+                                                  [](const std::string& m) { printError(m); });
 #ifdef _WIN32
         // The program picks among Windows' sound systems, so it says which one it is heard on.
         if (const sound::AudioOutput* audio = sound_chip_->audio())
@@ -220,14 +216,19 @@ void Program::exit(int status) {
     std::_Exit(status);
 }
 
+int failureStatus() {
+    const int signal_number = common::stopRequested();
+    return signal_number != 0 ? 128 + signal_number : 1;
+}
+
 void Program::fail(const std::string& message) {
     printError(message);
-    exit(1);
+    exit(failureStatus());
 }
 
 void Program::abandon(const std::string& message) {
     printError(message);
-    const int status = runFinishers(1, true);
+    const int status = runFinishers(failureStatus(), true);
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/message.h"
 #include "app/options.h"
 #include "common/atomic_file.h"
 #include "fm/port_io.h"
@@ -90,7 +91,8 @@ private:
     fm::KeyOnWatch* key_on_ = nullptr;
 };
 
-// Prints "vesk: <message>" on stderr.
-void printError(const std::string& message);
+// The status of a run that failed: 1, or 128 + the quit signal that brought the failure about
+// (a wait on a stalled board or on a FIFO, cut short), as the signal itself would end it.
+int failureStatus();
 
 }  // namespace app

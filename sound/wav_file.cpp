@@ -33,7 +33,9 @@ SF_VIRTUAL_IO virtualIo() {
 
 }  // namespace
 
-WavFile::WavFile(std::filesystem::path path, int rate_hz) : file_(std::move(path)) {
+// Random access: libsndfile finishes the header last, so a pipe gets the file made in memory.
+WavFile::WavFile(std::filesystem::path path, int rate_hz)
+    : file_(std::move(path), common::AtomicFile::Access::Random) {
     buffer_.reserve(kBufferSamples);
     SF_INFO info{};
     info.samplerate = rate_hz;

@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "app/platform/quit_signals.h"
+#include "common/stop_request.h"
 
 namespace app {
 
@@ -16,6 +17,8 @@ int g_pipe[2] = {-1, -1};
 
 void onQuitSignal(int signal_number) {
     g_signal = signal_number;
+    // Waits on outputs that take no data give up from here on.
+    common::requestStop(signal_number);
     const char byte = 1;
     [[maybe_unused]] auto ignored = write(g_pipe[1], &byte, 1);
 }

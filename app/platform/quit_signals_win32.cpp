@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "app/platform/quit_signals.h"
+#include "common/stop_request.h"
 
 namespace app {
 
@@ -49,6 +50,7 @@ void* quitSignalEvent() { return wakeEvent(); }
 
 void raiseQuitSignal(int signal_number) {
     g_signal.store(signal_number);
+    common::requestStop(signal_number);
     SetEvent(wakeEvent());
 }
 

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/message.h"
+
 namespace app {
 
 namespace {
@@ -93,6 +95,7 @@ void RenderFrontEnd::clearProgress() {
     progress_shown_ = false;
     std::fputs("\r\033[K", progress_);
     std::fflush(progress_);
+    statusLineClosed();
 }
 
 void RenderFrontEnd::stepStarted(int step, int, const song::Song&) {
@@ -105,6 +108,8 @@ void RenderFrontEnd::stepStarted(int step, int, const song::Song&) {
                  std::string(static_cast<std::size_t>(kBarWidth - filled), ' ').c_str(), step,
                  song::kSteps);
     std::fflush(progress_);
+    // A failure's message, from wherever it comes, starts below the bar.
+    statusLineOpened(progress_);
 }
 
 }  // namespace app

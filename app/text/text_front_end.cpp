@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/message.h"
 #include "app/platform/input_wait.h"
 #include "app/platform/quit_signals.h"
 #include "common/run_error.h"
@@ -47,8 +48,7 @@ void TextFrontEnd::runHandler(Handler handler) {
     try {
         handler();
     } catch (const common::RunError& e) {
-        if (progress_open_) std::fputc('\n', out_);
-        std::fflush(out_);
+        endStatusLine();
         fatal_(std::string("run-time error: ") + e.what());
         std::abort();  // unreachable: fatal_ never returns
     }
@@ -64,13 +64,11 @@ void TextFrontEnd::run() {
 }
 
 void TextFrontEnd::showWindow() {
-    std::fprintf(out_, "vesk: type \"start\" to play the tune, \"sluta\" to quit.\n");
-    std::fflush(out_);
+    printMessage(out_, "type \"start\" to play the tune, \"sluta\" to quit.");
 }
 
 void TextFrontEnd::unloadWindow() {
-    if (progress_open_) std::fputc('\n', out_);
-    progress_open_ = false;
+    endStatusLine();
     std::fflush(out_);
 }
 
@@ -131,10 +129,7 @@ void TextFrontEnd::readInput() {
     if (pending_.size() - line_start > kMaxLine) {
         pending_.erase(line_start);
         skipping_line_ = true;
-        if (progress_open_) std::fputc('\n', out_);
-        progress_open_ = false;
-        std::fprintf(out_, "vesk: input line too long; ignored.\n");
-        std::fflush(out_);
+        printMessage(out_, "input line too long; ignored.");
     }
 }
 
@@ -145,11 +140,7 @@ void TextFrontEnd::dispatch(const std::string& raw) {
     } else if (command == "sluta") {
         runHandler([this] { vesk_.ExitMe_Click(); });
     } else if (!command.empty()) {
-        if (progress_open_) std::fputc('\n', out_);
-        progress_open_ = false;
-        std::fprintf(out_, "vesk: unknown command \"%s\"; type \"start\" or \"sluta\".\n",
-                     command.c_str());
-        std::fflush(out_);
+        printMessage(out_, "unknown command \"" + command + "\"; type \"start\" or \"sluta\".");
     }
 }
 
@@ -161,7 +152,7 @@ void TextFrontEnd::stepStarted(int step, int depth, const song::Song& song) {
     if (progress_on_tty_) {
         std::fprintf(out_, "\r\033[Kstep %2d/%d  %-4s %-4s%s", step, song::kSteps, upper.c_str(),
                      lower.c_str(), nesting.c_str());
-        progress_open_ = true;
+        statusLineOpened(out_);
     } else {
         std::fprintf(out_, "step %d/%d %s %s%s\n", step, song::kSteps, upper.c_str(), lower.c_str(),
                      nesting.c_str());
@@ -170,10 +161,8 @@ void TextFrontEnd::stepStarted(int step, int depth, const song::Song& song) {
 }
 
 void TextFrontEnd::playbackEnded(int depth) {
-    if (progress_open_) std::fputc('\n', out_);
-    progress_open_ = false;
-    std::fprintf(out_, "vesk: played to the end%s.\n", depth > 1 ? " (nested playback)" : "");
-    std::fflush(out_);
+    printMessage(out_,
+                 std::string("played to the end") + (depth > 1 ? " (nested playback)" : "") + ".");
 }
 
 }  // namespace app

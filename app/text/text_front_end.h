@@ -57,7 +57,6 @@ private:
     bool skipping_line_ = false;  // within a line too long to be a command, up to its newline
     int exit_status_ = 0;
     bool progress_on_tty_ = false;
-    bool progress_open_ = false;
 };
 
 }  // namespace app
