@@ -7,6 +7,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "capture/capture_bytes.h"
 #include "fm/opl2.h"
 
 namespace capture {
@@ -24,17 +25,7 @@ constexpr std::uint8_t kUncompressed = 0;
 constexpr std::uint64_t kShortDelayMaxMs = 256;  // (short, v) waits v+1 ms
 constexpr std::uint64_t kLongDelayUnitMs = 256;  // (long, v) waits (v+1) x 256 ms
 
-using Bytes = std::vector<std::uint8_t>;
-
-void put32(Bytes& out, std::size_t at, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// Rounded from the absolute time, so the delays between writes never drift from the clock.
-std::uint64_t msAt(double time_s) {
-    if (!(time_s > 0.0)) return 0;
-    return static_cast<std::uint64_t>(std::llround(time_s * 1000.0));
-}
+std::uint64_t msAt(double time_s) { return tickAt(time_s, 1000.0); }
 
 }  // namespace
 

@@ -6,6 +6,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "capture/capture_bytes.h"
+
 namespace capture {
 
 namespace {
@@ -29,12 +31,6 @@ constexpr std::uint8_t kWait882 = 0x63;    // one 50 Hz frame
 constexpr std::uint8_t kWaitShort = 0x70;  // 0x7n waits n+1 samples
 constexpr std::uint8_t kEndOfData = 0x66;
 
-using Bytes = std::vector<std::uint8_t>;
-
-void put32(Bytes& out, std::size_t at, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 void append32(Bytes& out, std::uint32_t v) {
     out.resize(out.size() + 4);
     put32(out, out.size() - 4, v);
@@ -45,11 +41,7 @@ void putRelative(Bytes& out, std::size_t field_at, std::size_t target) {
     put32(out, field_at, static_cast<std::uint32_t>(target - field_at));
 }
 
-// Rounded from the absolute time, so the waits between writes never drift from the clock.
-std::uint64_t sampleAt(double time_s) {
-    if (!(time_s > 0.0)) return 0;
-    return static_cast<std::uint64_t>(std::llround(time_s * kVgmRateHz));
-}
+std::uint64_t sampleAt(double time_s) { return tickAt(time_s, kVgmRateHz); }
 
 void appendWait(Bytes& out, std::uint64_t samples) {
     while (samples > 0) {

@@ -58,7 +58,7 @@ void TextFrontEnd::run() {
     runHandler([this] { vesk_.Form_Load(); });
     for (;;) {
         // Idle: nothing plays, so end of input closes the window at once.
-        if (input_.ended() && pending_.empty()) end(exit_status_);
+        if (input_.ended() && pending_.empty()) end(exitStatus());
         processEvents(-1);
     }
 }
@@ -72,7 +72,7 @@ void TextFrontEnd::unloadWindow() {
     std::fflush(out_);
 }
 
-void TextFrontEnd::endProgram() { end(exit_status_); }
+void TextFrontEnd::endProgram() { end(exitStatus()); }
 
 void TextFrontEnd::end(int status) {
     std::fflush(out_);
@@ -82,11 +82,7 @@ void TextFrontEnd::end(int status) {
 
 void TextFrontEnd::processEvents(double max_block_s) {
     for (;;) {
-        if (int sig = pendingQuitSignal(); sig != 0) {
-            clearQuitSignal();
-            exit_status_ = 128 + sig;
-            runHandler([this] { vesk_.ExitMe_Click(); });
-        }
+        actOnQuitSignal([this] { runHandler([this] { vesk_.ExitMe_Click(); }); });
         // Pop before dispatching: a "start" nests a playback that reads further lines itself.
         if (auto newline = pending_.find('\n'); newline != std::string::npos) {
             std::string line = pending_.substr(0, newline);

@@ -55,7 +55,6 @@ private:
     std::function<void(const std::string&)> fatal_;
     std::string pending_;
     bool skipping_line_ = false;  // within a line too long to be a command, up to its newline
-    int exit_status_ = 0;
     bool progress_on_tty_ = false;
 };
 

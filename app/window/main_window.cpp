@@ -135,7 +135,7 @@ void MainWindow::unloadWindow() {
     hide();
 }
 
-void MainWindow::endProgram() { end(exit_status_); }
+void MainWindow::endProgram() { end(exitStatus()); }
 
 void MainWindow::processEvents(double max_block_s) {
     actOnQuitSignal();
@@ -156,13 +156,11 @@ void MainWindow::processEvents(double max_block_s) {
 }
 
 void MainWindow::actOnQuitSignal() {
-    const int signal_number = pendingQuitSignal();
-    if (signal_number == 0) return;
-    clearQuitSignal();
-    // With a fault being reported the chip is left as it is, like every fatal end.
-    if (ending_.failing()) end(128 + signal_number);
-    exit_status_ = 128 + signal_number;
-    vesk_.ExitMe_Click();
+    Shell::actOnQuitSignal([this] {
+        // With a fault being reported the chip is left as it is, like every fatal end.
+        if (ending_.failing()) end(exitStatus());
+        vesk_.ExitMe_Click();
+    });
 }
 
 void MainWindow::onQuitSignalReadable() {

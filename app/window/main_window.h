@@ -59,8 +59,6 @@ private:
     QPushButton* exit_me_ = nullptr;
     QSocketNotifier* quit_notifier_ = nullptr;
     std::unique_ptr<QAbstractNativeEventFilter> destroy_filter_;
-
-    int exit_status_ = 0;  // what "Sluta" ends with: 0, or 128 + a quit signal
 };
 
 }  // namespace app

@@ -118,7 +118,7 @@ void Win32Window::unloadWindow() {
     ShowWindow(window_, SW_HIDE);
 }
 
-void Win32Window::endProgram() { end(exit_status_); }
+void Win32Window::endProgram() { end(exitStatus()); }
 
 void Win32Window::processEvents(double max_block_s) {
     actOnQuitSignal();
@@ -151,14 +151,10 @@ bool Win32Window::movedFocus(const MSG& message) {
 }
 
 void Win32Window::actOnQuitSignal() {
-    const int signal_number = pendingQuitSignal();
-    if (signal_number == 0) return;
-    clearQuitSignal();
-    // With a fault being reported the chip is left as it is, like every fatal end.
-    if (ending_.failing()) end(128 + signal_number);
-    guarded([this, signal_number] {
-        exit_status_ = 128 + signal_number;
-        vesk_.ExitMe_Click();
+    Shell::actOnQuitSignal([this] {
+        // With a fault being reported the chip is left as it is, like every fatal end.
+        if (ending_.failing()) end(exitStatus());
+        guarded([this] { vesk_.ExitMe_Click(); });
     });
 }
 

@@ -72,8 +72,6 @@ private:
     HWND play_on_ = nullptr;
     HWND exit_me_ = nullptr;
     HWND last_focus_ = nullptr;  // the button to give focus back to when the window is active
-
-    int exit_status_ = 0;  // what "Sluta" ends with: 0, or 128 + a quit signal
 };
 
 }  // namespace app
