@@ -5,7 +5,7 @@ namespace fm {
 
 namespace {
 // Start-up clears every address from 1 up to here, whether the chip has a register there or not.
-constexpr Int16 kLastRegister{0xF5};
+constexpr Int16 kLastRegister{kLastResetRegister};
 
 // Register bases. The modulator's block sits at op, the carrier's kCarrierOffset above it.
 constexpr Int16 kModulatorFlags{opl2::kTremoloVibratoMultiplier};

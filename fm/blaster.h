@@ -9,6 +9,11 @@ namespace fm {
 
 using common::Int16;
 
+// Start-up's register writes: Blasterresetcard clears registers 1 to 0xF5, one write each, and
+// BlasterInit programs five voices (eight registers each), then seven of their levels.
+inline constexpr int kLastResetRegister = 0xF5;
+inline constexpr int kStartUpWrites = kLastResetRegister + 5 * 8 + 7;
+
 // Voices are numbered from 1, channels from 0: a voice's channel registers sit at base - 1 + voice.
 inline constexpr Int16 kFNumberBeforeVoice1{opl2::kFNumberLow - 1};
 inline constexpr Int16 kKeyOnBeforeVoice1{opl2::kKeyOnBlock - 1};

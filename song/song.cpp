@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "song/pitches.h"
 #include "song/stored_song.h"
 
 namespace song {
@@ -15,13 +16,20 @@ namespace {
 
 constexpr int kTokenChars = 6;
 
-// F-numbers of the twelve semitones of one block (C lowest); the block selects the octave.
-// Both length fields give the same value: every step of the tune lasts equally long.
-constexpr std::array<std::pair<std::string_view, int>, 23> kKeys = {{
-    {"A ", 577}, {"A#", 611}, {"B ", 647}, {"C ", 341}, {"C#", 363}, {"D ", 385},
-    {"D#", 408}, {"E ", 432}, {"F ", 458}, {"F#", 485}, {"G ", 514}, {"G#", 544},
-    {"L2", 2},   {"L4", 2},   {"O0", 0},   {"O1", 1},   {"O2", 2},   {"O3", 3},
-    {"O4", 4},   {"O5", 5},   {"O6", 6},   {"O7", 7},   {"P4", 0},
+// The fields besides the pitches (song/pitches.h). Both length fields give the same value:
+// every step of the tune lasts equally long.
+constexpr std::array<std::pair<std::string_view, int>, 11> kOtherFields = {{
+    {"L2", 2},
+    {"L4", 2},
+    {"O0", 0},
+    {"O1", 1},
+    {"O2", 2},
+    {"O3", 3},
+    {"O4", 4},
+    {"O5", 5},
+    {"O6", 6},
+    {"O7", 7},
+    {"P4", 0},
 }};
 
 // Characters first..first+count-1 (1-based), fewer if the text ends sooner.
@@ -37,7 +45,9 @@ Int16 Song::Tune(std::string& A) {
     if (A.empty()) return Int16{0};
     std::transform(A.begin(), A.end(), A.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    for (const auto& [key, value] : kKeys)
+    for (const Pitch& pitch : kPitches)
+        if (A == pitch.field) return Int16{pitch.fnumber};
+    for (const auto& [key, value] : kOtherFields)
         if (A == key) return Int16{value};
     return Int16{0};  // unknown or malformed fields are stored as 0, not reported
 }

@@ -13,9 +13,9 @@ namespace sound {
 
 // A real card paces a program by itself: after each write it reads the status port 35 times,
 // which takes as long as the chip needs. The emulated port answers at once, so start-up's burst
-// of 292 writes reaches the chip within microseconds. The Nuked core then applies them a few
-// samples apart, and the first note, stamped right behind them, comes about 12 ms late. The
-// pacer tells the player how long to wait until the pile is gone, as the status reads would.
+// of writes (fm::kStartUpWrites) reaches the chip within microseconds. The Nuked core then applies
+// them a few samples apart, and the first note, stamped right behind them, comes about 12 ms late.
+// The pacer tells the player how long to wait until the pile is gone, as the status reads would.
 class IntakeThrottle {
 public:
     // A pile up to this long is left alone: a step's six writes make one of about 0.25 ms.

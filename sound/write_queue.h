@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fm/blaster.h"
+
+#include "fm/blaster.h"
+
 namespace sound {
 
 // One data write, stamped with the output sample at which it takes effect.
@@ -20,8 +24,10 @@ struct StampedWrite {
 // Neither side ever waits: a full queue refuses the write, an empty one has nothing to give.
 class WriteQueue {
 public:
-    // Start-up alone is 292 writes in a burst; a step adds 6. The reader drains every few ms.
+    // Start-up alone is fm::kStartUpWrites writes in a burst; a step adds 6. The reader drains
+    // every few ms.
     static constexpr std::size_t kCapacity = 4096;
+    static_assert(kCapacity > fm::kStartUpWrites);
 
     // Producer side. False if the queue is full; the write is not taken.
     bool push(const StampedWrite& write) {

@@ -8,24 +8,13 @@
 
 #include "app/platform/serial_link.h"
 #include "common/run_error.h"
+#include "fm/ports/windows_error.h"
 
 namespace app {
 
 namespace {
 
-std::string reason(DWORD error) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message =
-        n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(error);
-    if (text != nullptr) LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-        message.pop_back();
-    return message;
-}
+std::string reason(DWORD error) { return fm::windowsErrorText(error); }
 
 class Win32SerialLink final : public fm::SerialLink {
 public:

@@ -19,7 +19,7 @@
 namespace app {
 
 // Start-up writes are let settle for this long before "Start": Nuked buffers them 2 native
-// samples apart, so the 292 of them need about 12 ms.
+// samples apart, so the fm::kStartUpWrites of them need about 12 ms.
 inline constexpr double kRenderSettleSeconds = 0.05;
 // After the last key-off, the voices' release.
 inline constexpr double kRenderTailSeconds = 0.5;

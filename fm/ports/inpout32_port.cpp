@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/run_error.h"
+#include "fm/ports/windows_error.h"
 
 namespace fm {
 
@@ -16,27 +17,6 @@ constexpr const char* kLibrary = "inpoutx64.dll";
 #else
 constexpr const char* kLibrary = "inpout32.dll";
 #endif
-
-// Windows' own words for an error code, in UTF-8, without the line break it ends with.
-std::string systemMessage(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message;
-    if (length > 0) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                             nullptr, nullptr);
-        message.resize(static_cast<std::size_t>(size));
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), size,
-                            nullptr, nullptr);
-    }
-    LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message.empty() ? "error " + std::to_string(error) : message;
-}
 
 // GetProcAddress returns a generic pointer; going through void(*)() is the sanctioned way to
 // give it its real type. nullptr where the library lacks it.
@@ -55,7 +35,7 @@ void Inpout32Port::cannotLoad(const std::string& reason) const {
 void Inpout32Port::load() {
     if (out32_ != nullptr) return;
     HMODULE library = LoadLibraryA(kLibrary);
-    if (library == nullptr) cannotLoad(systemMessage(GetLastError()));
+    if (library == nullptr) cannotLoad(windowsErrorText(GetLastError()));
     // Both are looked up before either is kept, so a half-usable library is never used.
     const auto out32 = entryPoint<Out32Fn>(library, "Out32");
     if (out32 == nullptr) cannotLoad("it has no entry point Out32");

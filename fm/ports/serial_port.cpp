@@ -27,15 +27,13 @@ void SerialPort::send(opl2::RegisterWrite write) {
         throw;
     }
     set_up_ = true;
-    const int channel = write.reg - opl2::kKeyOnBlock;
-    if (channel >= 0 && channel < opl2::kChannels)
-        keyed_on_[static_cast<std::size_t>(channel)] = (write.value & opl2::kKeyOnBit) != 0;
+    keyed_on_.note(write);
 }
 
 void SerialPort::keyOffSounding() {
     for (int channel = 0; channel < opl2::kChannels; ++channel) {
         if (!linkUp()) return;
-        if (keyed_on_[static_cast<std::size_t>(channel)])
+        if (keyed_on_.keyedOn(channel))
             send({static_cast<std::uint8_t>(opl2::kKeyOnBlock + channel), 0});
     }
 }

@@ -9,6 +9,7 @@
 
 #include "fm/opl2.h"
 #include "fm/port_io.h"
+#include "fm/ports/key_on_watch.h"
 #include "fm/ports/serial_protocol.h"
 
 namespace fm {
@@ -49,7 +50,7 @@ private:
     opl2::PortDecoder decoder_;
     bool set_up_ = false;
     std::string lost_;  // the link's failure, once it has failed
-    std::array<bool, opl2::kChannels> keyed_on_{};
+    KeyedOnChannels keyed_on_;
     SerialBytes bytes_;
 };
 
