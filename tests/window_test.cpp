@@ -274,7 +274,9 @@ TEST(WindowPlayback, AWaitBlocksInTheEventLoopRatherThanSpinning) {
     getrusage(RUSAGE_SELF, &after);
     // then it passes about once per 5 ms slice (two clock reads a pass), where a spinning
     // pump would pass hundreds of thousands of times, and the processor is mostly left alone.
-    EXPECT_LT(clock.reads, 2 * 400);
+    // On a busy machine Qt's loop wakes more often than its timers ask (up to about 3,000 reads
+    // were seen), so the bound is set between that and a spin.
+    EXPECT_LT(clock.reads, 25'000);
     const auto cpu_s = [](const rusage& r) {
         return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
                static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
