@@ -82,8 +82,9 @@ int main(int argc, char** argv) {
             std::fputs(app::versionText().c_str(), stdout);
             return 0;
         case app::ParsedCommandLine::Action::UsageError:
+            // One line naming the fault, where the eye lands, and where to read more.
             app::printError(parsed.error);
-            std::fprintf(stderr, "\n%s", app::usageText().c_str());
+            std::fputs("Try 'vesk --help' for more information.\n", stderr);
             return 2;
         case app::ParsedCommandLine::Action::Run:
             break;

@@ -1,4 +1,4 @@
-// Command-line parsing: long options, each value either "--opt VALUE" or "--opt=VALUE".
+// Command-line parsing in GNU style, driven by one table that also writes --help.
 #include "app/options.h"
 
 #include <algorithm>
@@ -7,10 +7,12 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "capture/capture_port.h"
 #include "common/atomic_file.h"
 #include "common/name_table.h"
+#include "sound/library_versions.h"
 
 namespace app {
 
@@ -101,162 +103,280 @@ bool sameFile(const std::string& name_a, const std::string& name_b) {
     return !error_a && !error_b && place_a == place_b;
 }
 
+// What the options have set so far, and what the checks across options need to know.
+struct ParseState {
+    ParsedCommandLine parsed;
+    bool chip_given = false;
+    bool baud_given = false;
+};
+
+// One option: its names, its value's name in --help (nullptr for a flag that takes none), its
+// help text (lines after the first go under it), and what it does with its value, returning the
+// usage error or "".
+struct OptionSpec {
+    char short_name;  // '\0': none
+    std::string_view long_name;
+    const char* value_name;
+    std::string help;
+    std::string (*apply)(const std::string& value, ParseState& state);
+};
+
+// Every option, in the order --help lists them.
+const std::vector<OptionSpec>& optionTable() {
+    static const std::vector<OptionSpec> table = {
+        {'\0', "text", nullptr,
+         "use the text front end instead of the window:\n"
+         "type \"start\" to play, \"sluta\" to quit",
+         [](const std::string&, ParseState& s) {
+             s.parsed.options.text = true;
+             return std::string{};
+         }},
+        {'\0', "chip", "NAME",
+         std::string("where register writes go (default ") + chipName(kDefaultChip) +
+             "):\n"
+             "emulated: an emulated OPL2 played through the sound card\n"
+             "none: nowhere; status reads answer as an idle OPL2\n"
+             "serial:DEVICE[:PROTOCOL]: a serial OPL board on DEVICE\n"
+             "(/dev/ttyUSB0, /dev/ttyACM0, COM3); PROTOCOL is\n" +
+             fm::serialProtocolNames() + " (default " +
+             fm::serialProtocolName(fm::kDefaultSerialProtocol) + ")"
+#ifdef __linux__
+             + "\nports: a real card at 0x388 through ioperm (root)"
+#endif
+#ifdef _WIN32
+             + "\ninpout32: a real card through inpout32.dll"
+#endif
+         ,
+         [](const std::string& value, ParseState& s) {
+             s.chip_given = true;
+             if (value == "serial" || value.starts_with("serial:"))
+                 return parseSerialChip(value, s.parsed.options);
+             const std::optional<Chip> chip = chipNamed(value);
+             if (!chip) return "unknown chip '" + value + "'";
+             s.parsed.options.chip = *chip;
+             return std::string{};
+         }},
+        {'\0', "baud", "RATE",
+         "the serial board's rate (default " + std::to_string(fm::kDefaultSerialBaud) + ")",
+         [](const std::string& value, ParseState& s) {
+             const std::optional<int> baud = baudFrom(value);
+             if (!baud)
+                 return "--baud takes a whole number of bits per second, not '" + value + "'";
+             s.parsed.options.baud = *baud;
+             s.baud_given = true;
+             return std::string{};
+         }},
+        {'\0', "emulator", "NAME", "the emulated chip's core: nuked (default), mame or dosbox",
+         [](const std::string& value, ParseState& s) {
+             const std::optional<sound::Emulator> emulator = sound::emulatorNamed(value);
+             if (!emulator) return "unknown emulator '" + value + "'";
+             s.parsed.options.emulator = *emulator;
+             return std::string{};
+         }},
+        {'\0', "render", "FILE.wav",
+         "render the tune to a 16-bit mono WAV file and exit\n"
+         "(with the emulated chip, unless --chip names another)",
+         [](const std::string& value, ParseState& s) {
+             if (value.empty()) return std::string("--render needs a file name");
+             s.parsed.options.render = value;
+             return std::string{};
+         }},
+        {'\0', "rate", "HZ",
+         "output sample rate, " + std::to_string(kMinRateHz) + " to " + std::to_string(kMaxRateHz) +
+             " (default 48000)",
+         [](const std::string& value, ParseState& s) {
+             const std::optional<int> rate_hz = rateFrom(value);
+             if (!rate_hz)
+                 return "--rate takes a whole number of hertz from " + std::to_string(kMinRateHz) +
+                        " to " + std::to_string(kMaxRateHz) + ", not '" + value + "'";
+             s.parsed.options.rate_hz = *rate_hz;
+             return std::string{};
+         }},
+        {'\0', "capture", "FILE",
+         "record every register write with its time to FILE,\n"
+         "a .vgm (VGM 1.71), .vgz (gzip'd VGM) or .dro (DOSBox\n"
+         "raw OPL 2.0) log",
+         [](const std::string& value, ParseState& s) {
+             if (!fm::captureFormatFor(pathFromArgument(value)))
+                 return "--capture takes a .vgm, .vgz or .dro file, not '" + value + "'";
+             s.parsed.options.capture = value;
+             return std::string{};
+         }},
+        {'\0', "port-trace", "FILE", "write every port access to FILE, one per line",
+         [](const std::string& value, ParseState& s) {
+             if (value.empty()) return std::string("--port-trace needs a file name");
+             s.parsed.options.port_trace = value;
+             return std::string{};
+         }},
+        {'h', "help", nullptr, "show this help and exit",
+         [](const std::string&, ParseState& s) {
+             s.parsed.action = ParsedCommandLine::Action::Help;
+             return std::string{};
+         }},
+        {'V', "version", nullptr, "show the version, licence and libraries, and exit",
+         [](const std::string&, ParseState& s) {
+             s.parsed.action = ParsedCommandLine::Action::Version;
+             return std::string{};
+         }},
+    };
+    return table;
+}
+
+// The option a long name picks: the one of that name, or the one it is the unique start of
+// (GNU's abbreviations, "--emu" for "--emulator"). nullptr with the usage error if none.
+const OptionSpec* longOption(std::string_view name, std::string& error) {
+    std::vector<const OptionSpec*> starting;
+    for (const OptionSpec& spec : optionTable()) {
+        if (spec.long_name == name) return &spec;
+        if (!name.empty() && spec.long_name.starts_with(name)) starting.push_back(&spec);
+    }
+    if (starting.size() == 1) return starting.front();
+    if (starting.empty()) {
+        error = "unknown option '--" + std::string(name) + "'";
+    } else {
+        error = "option '--" + std::string(name) + "' is ambiguous:";
+        for (const OptionSpec* spec : starting) error += " --" + std::string(spec->long_name);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::optional<Chip> chipNamed(std::string_view name) { return common::valueNamed(kChips, name); }
 
 const char* chipName(Chip chip) { return common::nameOf(kChips, chip); }
 
-std::string usageText() {
-    return std::string{} +
-           "Usage: vesk [OPTION]...\n"
-           "Plays a two-voice tune on a YM3812 (OPL2) FM chip through ports 0x388/0x389.\n"
-           "\n"
-           "  --text              use the text front end instead of the window:\n"
-           "                      type \"start\" to play, \"sluta\" to quit\n"
-           "  --chip NAME         where register writes go (default " +
-           chipName(kDefaultChip) +
-           "):\n"
-           "                      emulated: an emulated OPL2 played through the sound card\n"
-           "                      none: nowhere; status reads answer as an idle OPL2\n"
-           "                      serial:DEVICE[:PROTOCOL]: a serial OPL board on DEVICE\n"
-           "                      (/dev/ttyUSB0, /dev/ttyACM0, COM3); PROTOCOL is\n"
-           "                      " +
-           fm::serialProtocolNames() + " (default " +
-           fm::serialProtocolName(fm::kDefaultSerialProtocol) +
-           ")\n"
-#ifdef __linux__
-           "                      ports: a real card at 0x388 through ioperm (root)\n"
-#endif
-#ifdef _WIN32
-           "                      inpout32: a real card through inpout32.dll\n"
-#endif
-           "  --baud RATE         the serial board's rate (default " +
-           std::to_string(fm::kDefaultSerialBaud) +
-           ")\n"
-           "  --emulator NAME     the emulated chip's core: nuked (default), mame or dosbox\n"
-           "  --render FILE.wav   render the tune to a 16-bit mono WAV file and exit\n"
-           "                      (with the emulated chip, unless --chip names another)\n"
-           "  --rate HZ           output sample rate, 8000 to 192000 (default 48000)\n"
-           "  --capture FILE      record every register write with its time to FILE,\n"
-           "                      a .vgm (VGM 1.71), .vgz (gzip'd VGM) or .dro (DOSBox\n"
-           "                      raw OPL 2.0) log\n"
-           "  --port-trace FILE   write every port access to FILE, one per line\n"
-           "  --help              show this help and exit\n"
-           "  --version           show the version and exit\n"
-#ifndef _WIN32
-           "\n"
-           "Without a display, the text front end starts instead of the window.\n"
-#endif
-        ;
-}
-
 std::filesystem::path pathFromArgument(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-std::string versionText() { return std::string("vesk ") + VESK_VERSION + "\n"; }
+std::string usageText() {
+    std::string text =
+        "Usage: vesk [OPTION]...\n"
+        "Plays a two-voice tune on a YM3812 (OPL2) FM chip through ports 0x388/0x389.\n"
+        "\n";
+    // "  -h, --help" and "      --text" line up, as in GNU tools; the help text starts two
+    // columns after the longest name.
+    auto names = [](const OptionSpec& spec) {
+        std::string n =
+            spec.short_name != '\0' ? std::string("-") + spec.short_name + ", " : "    ";
+        n += "--" + std::string(spec.long_name);
+        if (spec.value_name != nullptr) n += std::string(" ") + spec.value_name;
+        return n;
+    };
+    std::size_t width = 0;
+    for (const OptionSpec& spec : optionTable()) width = std::max(width, names(spec).size());
+    const std::string indent(2 + width + 2, ' ');
+    for (const OptionSpec& spec : optionTable()) {
+        const std::string n = names(spec);
+        text += "  " + n + std::string(width + 2 - n.size(), ' ');
+        for (char c : spec.help) text += c == '\n' ? "\n" + indent : std::string(1, c);
+        text += '\n';
+    }
+#ifndef _WIN32
+    text += "\nWithout a display, the text front end starts instead of the window.\n";
+#endif
+    return text;
+}
+
+std::string versionText() {
+    return std::string("vesk ") + VESK_VERSION +
+           "\n"
+           "License GPLv2+: GNU GPL version 2 or later <https://gnu.org/licenses/gpl.html>.\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n"
+           "\n"
+           "Uses " +
+           sound::loadedLibraryVersions() + ".\n";
+}
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
-    ParsedCommandLine parsed;
-    bool baud_given = false;
-    bool chip_given = false;
-    auto fail = [&parsed](std::string message) {
-        parsed.action = ParsedCommandLine::Action::UsageError;
-        parsed.error = std::move(message);
-        return parsed;
+    ParseState state;
+    std::vector<const OptionSpec*> given;
+    auto fail = [&state](std::string message) {
+        state.parsed.action = ParsedCommandLine::Action::UsageError;
+        state.parsed.error = std::move(message);
+        return state.parsed;
     };
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        std::string_view name = arg;
+    // Runs one option with its value, if it takes one: from "=VALUE" (or the rest of a short
+    // option's word) when `attached` holds it, else from the next argument.
+    int i = 1;
+    auto take = [&](const OptionSpec& spec, std::optional<std::string> attached) -> std::string {
+        const std::string name = "--" + std::string(spec.long_name);
+        if (spec.value_name == nullptr && attached) return name + " takes no value";
+        if (std::find(given.begin(), given.end(), &spec) != given.end())
+            return name + " given twice";
+        given.push_back(&spec);
         std::string value;
-        bool has_value = false;
-        if (auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-            name = arg.substr(0, eq);
-            value = std::string(arg.substr(eq + 1));
-            has_value = true;
+        if (spec.value_name != nullptr) {
+            if (attached)
+                value = *attached;
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return name + " needs a value";
         }
-        // Fetches the option's value from "=VALUE" or the next argument.
-        auto takeValue = [&]() -> bool {
-            if (has_value) return true;
-            if (i + 1 >= argc) return false;
-            value = argv[++i];
-            return true;
-        };
-        bool takes_value =
-            name == "--chip" || name == "--port-trace" || name == "--capture" || name == "--baud";
-        takes_value = takes_value || name == "--emulator" || name == "--render" || name == "--rate";
-        if (!takes_value && has_value) return fail(std::string(name) + " takes no value");
-        if (takes_value && !takeValue()) return fail(std::string(name) + " needs a value");
-
-        if (name == "--help" || name == "-h") {
-            parsed.action = ParsedCommandLine::Action::Help;
-            return parsed;
-        } else if (name == "--version") {
-            parsed.action = ParsedCommandLine::Action::Version;
-            return parsed;
-        } else if (name == "--text") {
-            parsed.options.text = true;
-        } else if (name == "--chip" && (value == "serial" || value.starts_with("serial:"))) {
-            if (std::string error = parseSerialChip(value, parsed.options); !error.empty())
-                return fail(error);
-            chip_given = true;
-        } else if (name == "--chip") {
-            const std::optional<Chip> chip = chipNamed(value);
-            if (!chip) return fail("unknown chip '" + value + "'");
-            parsed.options.chip = *chip;
-            chip_given = true;
-        } else if (name == "--emulator") {
-            const std::optional<sound::Emulator> emulator = sound::emulatorNamed(value);
-            if (!emulator) return fail("unknown emulator '" + value + "'");
-            parsed.options.emulator = *emulator;
-        } else if (name == "--render") {
-            if (value.empty()) return fail("--render needs a file name");
-            parsed.options.render = value;
-        } else if (name == "--rate") {
-            const std::optional<int> rate_hz = rateFrom(value);
-            if (!rate_hz)
-                return fail("--rate takes a whole number of hertz from " +
-                            std::to_string(kMinRateHz) + " to " + std::to_string(kMaxRateHz) +
-                            ", not '" + value + "'");
-            parsed.options.rate_hz = *rate_hz;
-        } else if (name == "--capture") {
-            if (!fm::captureFormatFor(pathFromArgument(value)))
-                return fail("--capture takes a .vgm, .vgz or .dro file, not '" + value + "'");
-            parsed.options.capture = value;
-        } else if (name == "--baud") {
-            const std::optional<int> baud = baudFrom(value);
-            if (!baud)
-                return fail("--baud takes a whole number of bits per second, not '" + value + "'");
-            parsed.options.baud = *baud;
-            baud_given = true;
-        } else if (name == "--port-trace") {
-            if (value.empty()) return fail("--port-trace needs a file name");
-            parsed.options.port_trace = value;
+        return spec.apply(value, state);
+    };
+    for (; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        std::string error;
+        if (arg == "--") {
+            // Whatever follows is not an option, and vesk takes nothing else.
+            if (i + 1 < argc) return fail("unexpected argument '" + std::string(argv[i + 1]) + "'");
+            break;
+        } else if (arg.starts_with("--")) {
+            const std::string_view body = arg.substr(2);
+            const auto eq = body.find('=');
+            const OptionSpec* spec = longOption(body.substr(0, eq), error);
+            if (spec != nullptr)
+                error = take(*spec, eq == std::string_view::npos
+                                        ? std::nullopt
+                                        : std::optional<std::string>(body.substr(eq + 1)));
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            // Short options, which may share one word: "-hV".
+            for (std::size_t k = 1; k < arg.size() && error.empty(); ++k) {
+                const auto spec =
+                    std::find_if(optionTable().begin(), optionTable().end(),
+                                 [c = arg[k]](const OptionSpec& s) { return s.short_name == c; });
+                if (spec == optionTable().end()) {
+                    error = "unknown option '-" + std::string(1, arg[k]) + "'";
+                } else if (spec->value_name != nullptr && k + 1 < arg.size()) {
+                    error = take(*spec, std::string(arg.substr(k + 1)));
+                    break;
+                } else {
+                    error = take(*spec, std::nullopt);
+                }
+                if (state.parsed.action != ParsedCommandLine::Action::Run) break;
+            }
         } else {
-            return fail("unknown option '" + std::string(arg) + "'");
+            return fail("unexpected argument '" + std::string(arg) + "'");
         }
+        if (!error.empty()) return fail(error);
+        // --help and --version answer at once, whatever follows.
+        if (state.parsed.action != ParsedCommandLine::Action::Run) return state.parsed;
     }
     // Only the emulated chip renders, so asking for a render asks for it, whatever the default.
-    if (!parsed.options.render.empty() && !chip_given) parsed.options.chip = Chip::Emulated;
-    const Options& o = parsed.options;
+    Options& o = state.parsed.options;
+    if (!o.render.empty() && !state.chip_given) o.chip = Chip::Emulated;
     if (!o.render.empty() && o.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
     if (!o.render.empty() && o.text) return fail("--render and --text cannot go together");
-    if (baud_given && o.chip != Chip::Serial) return fail("--baud needs --chip serial:DEVICE");
+    if (state.baud_given && o.chip != Chip::Serial)
+        return fail("--baud needs --chip serial:DEVICE");
     // Two outputs in one file: one of them would be lost.
     const struct {
         const char* name;
         const std::string& file;
     } outputs[] = {
         {"--render", o.render}, {"--capture", o.capture}, {"--port-trace", o.port_trace}};
-    for (std::size_t i = 0; i < std::size(outputs); ++i)
-        for (std::size_t j = i + 1; j < std::size(outputs); ++j)
-            if (!outputs[i].file.empty() && !outputs[j].file.empty() &&
-                sameFile(outputs[i].file, outputs[j].file))
-                return fail(std::string(outputs[i].name) + " and " + outputs[j].name +
-                            " name the same file '" + outputs[j].file + "'");
-    return parsed;
+    for (std::size_t a = 0; a < std::size(outputs); ++a)
+        for (std::size_t b = a + 1; b < std::size(outputs); ++b)
+            if (!outputs[a].file.empty() && !outputs[b].file.empty() &&
+                sameFile(outputs[a].file, outputs[b].file))
+                return fail(std::string(outputs[a].name) + " and " + outputs[b].name +
+                            " name the same file '" + outputs[b].file + "'");
+    return state.parsed;
 }
 
 }  // namespace app

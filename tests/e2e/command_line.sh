@@ -16,27 +16,63 @@ run() {
 }
 status() { cat "$work/$1.status"; }
 
-run help '' --help
-[ "$(status help)" = 0 ] || fail "--help exits $(status help)"
-head -1 "$work/help.out" | grep -q '^Usage: vesk \[OPTION\]' || fail "--help shows no usage line"
-for option in --text --chip --baud --emulator --render --rate --capture --port-trace --help --version; do
+# Help and version, by long and short name, on stdout with status 0.
+for option in --help -h; do
+    run help '' "$option"
+    [ "$(status help)" = 0 ] || fail "$option exits $(status help)"
+    head -1 "$work/help.out" | grep -q '^Usage: vesk \[OPTION\]' || fail "$option shows no usage line"
+done
+for option in --text --chip --baud --emulator --render --rate --capture --port-trace "-h, --help" \
+    "-V, --version"; do
     grep -q -- "$option" "$work/help.out" || fail "--help does not name $option"
 done
+for option in --version -V; do
+    run version '' "$option"
+    [ "$(status version)" = 0 ] || fail "$option exits $(status version)"
+    head -1 "$work/version.out" | grep -qx 'vesk [0-9]*\.[0-9]*\.[0-9]*' ||
+        fail "$option: $(head -1 "$work/version.out")"
+    grep -q '^License GPLv2+' "$work/version.out" || fail "$option names no licence"
+    grep -q 'AdPlug [0-9]' "$work/version.out" || fail "$option does not name AdPlug's version"
+    # Neither is loaded to print a version: SDL is for live sound, Qt for the window.
+    grep -q 'SDL\|Qt' "$work/version.out" && fail "$option names a library it did not load"
+done
 
-run version '' --version
-[ "$(status version)" = 0 ] && grep -qx 'vesk [0-9]*\.[0-9]*\.[0-9]*' "$work/version.out" ||
-    fail "--version: $(cat "$work/version.out")"
-
-# Usage errors: status 2, one line naming the fault, then the usage.
-for args in "--bogus" "--chip=nope" "--chip" "--rate 7" "--text=yes" "--capture x.wav" \
-    "--chip serial" "--chip serial:/dev/ttyUSB0:bogus" "--baud 9600"; do
+# Usage errors: status 2, nothing on stdout, and on stderr exactly the line naming the fault and
+# where to read more.
+while IFS='|' read -r args message; do
     # shellcheck disable=SC2086
     run usage '' $args
     [ "$(status usage)" = 2 ] || fail "'$args' exits $(status usage), not 2"
-    head -1 "$work/usage.err" | grep -q '^vesk: ' || fail "'$args' names no fault"
-    grep -q '^Usage: vesk' "$work/usage.err" || fail "'$args' shows no usage"
+    expected=$(printf 'vesk: %s\n%s' "$message" "Try 'vesk --help' for more information.")
+    [ "$(cat "$work/usage.err")" = "$expected" ] || fail "'$args' says: $(cat "$work/usage.err")"
     [ -s "$work/usage.out" ] && fail "'$args' wrote to stdout"
-done
+done <<'CASES'
+--bogus|unknown option '--bogus'
+--bogus=1|unknown option '--bogus'
+-x|unknown option '-x'
+stray_arg|unexpected argument 'stray_arg'
+--text stray_arg|unexpected argument 'stray_arg'
+-- --text|unexpected argument '--text'
+-|unexpected argument '-'
+--r 44100|option '--r' is ambiguous: --render --rate
+--render a.wav --render b.wav|--render given twice
+--text --text|--text given twice
+--rate 44100 --rate=48000|--rate given twice
+--chip=nope|unknown chip 'nope'
+--chip|--chip needs a value
+--render=|--render needs a file name
+--rate 7|--rate takes a whole number of hertz from 8000 to 192000, not '7'
+--text=yes|--text takes no value
+-xh|unknown option '-x'
+--capture x.wav|--capture takes a .vgm, .vgz or .dro file, not 'x.wav'
+--chip serial|--chip serial needs a device: serial:DEVICE[:PROTOCOL]
+--chip serial:/dev/ttyUSB0:bogus|unknown serial protocol 'bogus' (arduino, nuke or retrowave)
+--baud 9600|--baud needs --chip serial:DEVICE
+CASES
+
+# A unique start of a long name stands for it, as in GNU tools.
+run abbreviated 'sluta\n' --te --chip=none --emu mame
+[ "$(status abbreviated)" = 0 ] || fail "--te --chip=none --emu mame: $(cat "$work/abbreviated.err")"
 
 # Two outputs in one file, however it is named, and --render with --text: usage errors that
 # touch no file.
@@ -50,7 +86,7 @@ for args in "--render $work/x.wav --port-trace $work/x.wav" \
     # shellcheck disable=SC2086
     run same '' $args
     [ "$(status same)" = 2 ] || fail "'$args' exits $(status same), not 2"
-    grep -q '^Usage: vesk' "$work/same.err" || fail "'$args' shows no usage"
+    [ "$(wc -l < "$work/same.err")" = 2 ] || fail "'$args' says more than one line"
 done
 [ ! -e "$work/x.wav" ] && [ ! -s "$work/c.vgm" ] || fail "a usage error wrote a file"
 

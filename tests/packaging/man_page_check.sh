@@ -25,9 +25,20 @@ for option in $page_options; do
     grep -qxF -- "$option" <<<"$help_options" || { echo "the man page has an option --help lacks: $option"; fail=1; }
 done
 
+# The page's count of the registers a DRO keeps is what a DRO capture holds. Start-up writes
+# every address from 1 to 245, so its codemap lists each one the DRO writer keeps. DRO 2.0 puts
+# the codemap's length at byte 0x19 of the header and the codemap after it.
+said=$(sed -nE 's/.*the ([0-9]+) addresses where the OPL2 has a register.*/\1/p' "$page")
+dro=$(mktemp --suffix=.dro) && rm -f "$dro"
+printf 'sluta\n' | "$vesk" --text --chip none --capture "$dro" >/dev/null 2>&1
+held=$(python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); print(len(set(d[0x1A:0x1A + d[0x19]])))' "$dro")
+rm -f "$dro"
+[ -n "$said" ] && [ "$said" = "$held" ] ||
+    { echo "the man page says a DRO keeps ${said:-no number of} registers; a capture holds $held"; fail=1; }
+
 # The footer names the version the program reports.
-version=$("$vesk" --version)
+version=$("$vesk" --version | head -1)
 grep -qF -- "$version " "$rendered" || { echo "the man page is not for $version"; fail=1; }
 
-[ $fail -eq 0 ] && echo "man page: $(wc -w <<<"$help_options") options, no warnings, $version"
+[ $fail -eq 0 ] && echo "man page: $(wc -w <<<"$help_options") options, a DRO's $held registers, no warnings, $version"
 exit $fail

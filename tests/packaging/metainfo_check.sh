@@ -13,7 +13,7 @@ if [ -n "$out" ]; then echo "$out"; fail=1; fi
 
 # Releases are listed newest first.
 release=$(grep -oE '<release version="[^"]+"' "$metainfo" | head -n1 | cut -d'"' -f2)
-version=$("$vesk" --version)
+version=$("$vesk" --version | head -1)
 [ "vesk $release" = "$version" ] || { echo "newest release $release, but the program is $version"; fail=1; }
 # The launchable names the menu entry by its file name.
 grep -qF "<launchable type=\"desktop-id\">$(basename "$desktop")</launchable>" "$metainfo" ||

@@ -49,7 +49,7 @@ stray=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
 appstreamcli validate-tree --no-net "$root" || fail=1
 
 # The unpacked program runs: it reports the package's version and renders a playable WAV.
-version=$("$root/usr/bin/vesk" --version)
+version=$("$root/usr/bin/vesk" --version | head -1)
 [ "$version" = "vesk $(field Version)" ] || { echo "the program says '$version', the package $(field Version)"; fail=1; }
 "$root/usr/bin/vesk" --render "$scratch/tune.wav" --emulator mame || fail=1
 [ "$(head -c 4 "$scratch/tune.wav" 2>/dev/null)" = RIFF ] || { echo "the render is no WAV file"; fail=1; }
