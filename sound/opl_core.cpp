@@ -41,13 +41,17 @@ private:
     std::array<short, 2 * kScratchFrames> stereo_{};
 };
 
-// Without settype(TYPE_OPL2) the MAME core runs as two chips: half the volume, right side mute.
+// Without settype(TYPE_OPL2) the MAME core runs as two chips, the second one silent. As one chip
+// it puts the same notes out at twice the level of the Nuked and DOSBox cores, 6 dB louder
+// (adplay plays the same core at their level), so its samples are halved: switching cores
+// keeps the loudness. Halving rounds toward zero, the same for both signs.
 class MameEmulator final : public OplCore {
 public:
     MameEmulator() : core_(fm::opl2::kNativeRateHz, true, false) { core_.settype(Copl::TYPE_OPL2); }
     void write(std::uint8_t reg, std::uint8_t value) override { core_.write(reg, value); }
     void generate(std::int16_t* mono, std::size_t frames) override {
         core_.update(mono, static_cast<int>(frames));
+        for (std::size_t i = 0; i < frames; ++i) mono[i] = static_cast<std::int16_t>(mono[i] / 2);
     }
 
 private:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Plays vesk's VGM, VGZ and DRO captures of a full render with adplay and compares them with the
-# render. Debian's adplay cannot open a .vgz, so it plays the .vgz as Python's gzip unpacks it.
+# render: length, pitch and loudness, for each emulator core against adplay's run of the same
+# core. Debian's adplay cannot open a .vgz, so it plays the .vgz as Python's gzip unpacks it.
 # Usage: adplay_check.sh VESK SCRATCH_DIR. Exits 77 (skip) if adplay is not installed.
 set -euo pipefail
 
@@ -77,11 +78,17 @@ def peaks(a, rate, start_s):
     return sorted(found, key=lambda p: -p[1])
 
 def extent(a, rate):
-    """Seconds from the start of the file to the first and past the last sample above -40 dB."""
-    level = max(max(a), -min(a)) / 100
+    """Seconds from the start of the file to the first and past the last sample above -34 dB.
+    Below that lies the small constant offset that adplay's Nuked core holds at rest (-40 dB)."""
+    level = max(max(a), -min(a)) / 50
     first = next(i for i in range(len(a)) if abs(a[i]) > level)
     last = next(i for i in range(len(a) - 1, -1, -1) if abs(a[i]) > level)
     return first / rate, (last + 1) / rate
+
+def rms_db(a, first, last):
+    """RMS from sample `first` to `last`, in dB relative to full scale."""
+    total = sum(v * v for v in a[first:last])
+    return 10 * math.log10(total / max(last - first, 1) / 32768 ** 2)
 
 def capture_length_s(path):
     head = open(path, 'rb').read(0x20)
@@ -92,6 +99,7 @@ def capture_length_s(path):
     sys.exit(f'{path}: neither VGM nor DRO')
 
 ours_path, theirs_path, capture_path, step_s = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
+level_path = sys.argv[5]
 ours, our_rate = read_wav(ours_path)
 theirs, their_rate = read_wav(theirs_path)
 faults = []
@@ -121,6 +129,18 @@ def has(ps, f):
 if not has(theirs_peaks, ours_peaks[0][0]) or not has(ours_peaks, theirs_peaks[0][0]):
     faults.append(f'step {step + 1} pitch differs')
 
+# Loudness over each file's sounding span: the same core should sound as loud in both players,
+# and nothing may reach full scale.
+ours_db = rms_db(ours, int(our_on * our_rate), int(our_off * our_rate))
+theirs_db = rms_db(theirs, int(their_on * their_rate), int(their_off * their_rate))
+peak = max(max(ours), -min(ours))
+print(f'  RMS: ours {ours_db:.2f} dBFS, adplay {theirs_db:.2f} dBFS; our peak {peak}')
+if abs(ours_db - theirs_db) > 0.5:
+    faults.append(f'ours is {ours_db - theirs_db:+.2f} dB against adplay: more than 0.5 dB')
+if peak >= 32767:
+    faults.append('our render clips')
+open(level_path, 'w').write(f'{ours_db:.3f}\n')
+
 for fault in faults:
     print(f'  FAIL: {fault}')
 sys.exit(1 if faults else 0)
@@ -128,27 +148,44 @@ PY
 }
 
 status=0
-for format in vgm vgz dro; do
-    capture=$scratch/s.$format
-    "$vesk" --render "$scratch/s-$format.wav" --capture "$capture"
+# Each of our cores with adplay's name for it (adplay plays Nuked in stereo; its left channel is
+# taken); the VGZ and the DRO once, on the DOSBox core.
+for run in vgm:nuked:nuked vgm:mame:satoh vgm:dosbox:woody vgz:dosbox:woody dro:dosbox:woody; do
+    IFS=: read -r format core theirs <<<"$run"
+    name=$core-$format
+    capture=$scratch/$name.$format
+    "$vesk" --render "$scratch/$name.wav" --emulator "$core" --capture "$capture"
     if [ "$format" = vgz ]; then
         python3 -c 'import gzip, sys; open(sys.argv[2], "wb").write(gzip.open(sys.argv[1]).read())' \
-            "$capture" "$scratch/s-vgz.vgm"
-        capture=$scratch/s-vgz.vgm
+            "$capture" "$scratch/$name-unpacked.vgm"
+        capture=$scratch/$name-unpacked.vgm
     fi
-    if ! adplay -O disk -d "$scratch/adplay-$format.wav" -e woody -f 48000 --mono "$capture" \
-        >"$scratch/adplay-$format.out" 2>&1; then
+    if ! adplay -O disk -d "$scratch/adplay-$name.wav" -e "$theirs" -f 48000 \
+        "$([ "$theirs" = nuked ] && echo --stereo || echo --mono)" "$capture" \
+        >"$scratch/adplay-$name.out" 2>&1; then
         echo "adplay failed on $capture" >&2
         status=1
         continue
     fi
     # adplay reports a file it cannot read on its output, yet exits 0.
-    if grep -Eiq '^adplay:|error' "$scratch/adplay-$format.out"; then
+    if grep -Eiq '^adplay:|error' "$scratch/adplay-$name.out"; then
         echo "adplay could not play $capture:" >&2
-        cat "$scratch/adplay-$format.out" >&2
+        cat "$scratch/adplay-$name.out" >&2
         status=1
         continue
     fi
-    analyse "$scratch/s-$format.wav" "$scratch/adplay-$format.wav" "$capture" "$step_s" || status=1
+    echo "$core ($theirs in adplay):"
+    analyse "$scratch/$name.wav" "$scratch/adplay-$name.wav" "$capture" "$step_s" \
+        "$scratch/level-$name" || status=1
 done
+
+# Switching cores keeps the loudness: our three renders of the song within 0.5 dB.
+levels=$(cat "$scratch"/level-*-vgm 2>/dev/null | sort -n)
+if [ "$(wc -l <<<"$levels")" = 3 ]; then
+    spread=$(awk 'NR == 1 { low = $1 } { high = $1 } END { printf "%.2f", high - low }' <<<"$levels")
+    echo "the three cores' RMS within $spread dB"
+    awk -v s="$spread" 'BEGIN { exit !(s <= 0.5) }' || { echo "FAIL: cores $spread dB apart"; status=1; }
+else
+    status=1
+fi
 exit $status
