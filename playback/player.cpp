@@ -13,8 +13,7 @@ void Player::Blasterplay(Int16 voice1, Int16 block1, Int16 fnumber1, Int16 voice
     blaster_.Blasterwritereg(fm::kKeyOnBeforeVoice1 + voice1, fm::keyOnByte(block1, fnumber1));
     blaster_.Blasterwritereg(fm::kFNumberBeforeVoice1 + voice2, fnumber2 & kLowByte);
     blaster_.Blasterwritereg(fm::kKeyOnBeforeVoice1 + voice2, fm::keyOnByte(block2, fnumber2));
-    // Tempo: multiplied, then divided, so a length value of 2 holds the step for 0.908 s.
-    wait_.Sleep(length * 4.54 / 10);
+    wait_.Sleep(stepSeconds(length));
     blaster_.Blastervoiceoff(voice1);
     blaster_.Blastervoiceoff(voice2);
 }

@@ -14,6 +14,14 @@ using common::Int16;
 // is ignored, so that a storm of clicks cannot exhaust the stack.
 inline constexpr int kMaxNestedPlaybacks = 8;
 
+// How long a step holds its notes: multiplied, then divided, so a length value of 2 holds the
+// step for 0.908 s.
+inline double stepSeconds(double length) { return length * 4.54 / 10; }
+// How long step `step` (1 to 74) of the song holds its notes: only the upper track sets it.
+inline double stepSeconds(const song::Song& song, int step) {
+    return stepSeconds(static_cast<double>(song.NoteLength1[Int16{step}].value()));
+}
+
 // Lets a front end show where the playback stands.
 class StepObserver {
 public:

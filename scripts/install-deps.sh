@@ -26,6 +26,9 @@ packages=(
     clang clang-tidy clang-format libclang-rt-14-dev
     # .vgz captures are gzip'd with zlib; the collector test unpacks them with Python's gzip.
     zlib1g-dev
+    # The window's media controls and taskbar progress, tested on a session bus of the test's
+    # own: the bus itself, dbus-monitor for what the window says, gdbus to call it.
+    dbus-daemon dbus-session-bus-common dbus-bin libglib2.0-bin
 )
 
 missing=()

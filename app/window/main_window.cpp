@@ -17,6 +17,7 @@
 #include "app/platform/clock.h"
 #include "app/platform/quit_signals.h"
 #include "app/program.h"
+#include "app/window/desktop_bus.h"
 #include "app/window_geometry.h"
 #include "common/run_error.h"
 
@@ -70,7 +71,12 @@ private:
 }  // namespace
 
 MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hooks, QWidget* parent)
-    : QWidget(parent), ending_(quietEnding(std::move(hooks))), vesk_(*this, port, clock, *this) {
+    : QWidget(parent),
+      ending_(quietEnding(std::move(hooks))),
+      vesk_(*this, port, clock, *this),
+      progress_([this] {
+          if (bus_) bus_->update();
+      }) {
     setWindowTitle(QStringLiteral("B"));
     // The installed icon itself (data/icons), built in as a resource.
     setWindowIcon(QIcon(QStringLiteral(":/icons/vesk-32.png")));
@@ -80,6 +86,7 @@ MainWindow::MainWindow(fm::PortIo& port, playback::Clock& clock, WindowHooks hoo
     exit_me_ = makeButton(this, "ExitMe", "Sluta", kExitMeTop);
     setTabOrder(play_on_, exit_me_);
     play_on_->setFocus();
+    vesk_.setStepObserver(&progress_);
 
     connect(play_on_, &QPushButton::clicked, this, [this] {
         guarded([this] {
@@ -111,6 +118,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::load() {
     guarded([this] { vesk_.Form_Load(); });
+    bus_ = DesktopBus::open(*this, *play_on_, *exit_me_, progress_);
 }
 
 WindowHooks MainWindow::quietEnding(WindowHooks hooks) {
@@ -131,8 +139,10 @@ void MainWindow::showWindow() {
 }
 
 void MainWindow::unloadWindow() {
-    // The process ends right after this, so taking the window off the screen is all there is.
+    // The process ends right after this, so taking the window off the screen and the bus is
+    // all there is.
     hide();
+    if (bus_) bus_->leave();
 }
 
 void MainWindow::endProgram() { end(exitStatus()); }

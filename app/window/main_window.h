@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/playback_progress.h"
 #include "app/shell.h"
 #include "app/vesk.h"
 #include "app/window_ending.h"
@@ -18,6 +19,8 @@ class QSocketNotifier;
 
 namespace app {
 
+class DesktopBus;
+
 class MainWindow final : public QWidget, public Shell, public playback::EventPump {
     Q_OBJECT
 
@@ -26,7 +29,8 @@ public:
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Runs Form_Load: the window shows itself, then start-up writes to the chip.
+    // Runs Form_Load: the window shows itself, then start-up writes to the chip. Then the
+    // window goes on the session bus, if there is one, as a media player.
     void load();
 
     // Shell
@@ -55,6 +59,8 @@ private:
 
     WindowEnding ending_;
     Vesk vesk_;
+    PlaybackProgress progress_;
+    std::unique_ptr<DesktopBus> bus_;  // null without a session bus
     QPushButton* play_on_ = nullptr;
     QPushButton* exit_me_ = nullptr;
     QSocketNotifier* quit_notifier_ = nullptr;

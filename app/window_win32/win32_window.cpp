@@ -20,6 +20,18 @@ constexpr wchar_t kClassName[] = L"VeskWindow";
 // A fixed frame with a title, a system menu and a minimise box, as the Qt window's fixed size.
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
+// Explorer runs unelevated; a program run as administrator (as the port driver may need) lets
+// its message through. Looked up at run time: the call is new in Windows 7.
+void acceptFromExplorer(HWND window, UINT message) {
+    using Filter = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto filter = user32 != nullptr
+                            ? reinterpret_cast<Filter>(reinterpret_cast<void*>(
+                                  GetProcAddress(user32, "ChangeWindowMessageFilterEx")))
+                            : nullptr;
+    if (filter != nullptr) filter(window, message, MSGFLT_ALLOW, nullptr);
+}
+
 int screenDpi() {
     const HDC screen = GetDC(nullptr);
     const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : kBaseDpi;
@@ -74,7 +86,9 @@ WindowLayout WindowLayout::at(int dpi) {
 }
 
 Win32Window::Win32Window(fm::PortIo& port, playback::Clock& clock, WindowHooks hooks)
-    : ending_(std::move(hooks)), vesk_(*this, port, clock, *this) {
+    : ending_(std::move(hooks)),
+      vesk_(*this, port, clock, *this),
+      progress_([this] { showProgress(); }) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     registerClass(instance, &Win32Window::windowProc);
     const WindowLayout layout = WindowLayout::at(screenDpi());
@@ -87,9 +101,14 @@ Win32Window::Win32Window(fm::PortIo& port, playback::Clock& clock, WindowHooks h
     play_on_ = makeButton(window_, instance, kPlayOnId, L"Start", layout.play_on);
     exit_me_ = makeButton(window_, instance, kExitMeId, L"Sluta", layout.exit_me);
     last_focus_ = play_on_;
+    vesk_.setStepObserver(&progress_);
+    taskbar_created_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    if (taskbar_created_ != 0) acceptFromExplorer(window_, taskbar_created_);
 }
 
 Win32Window::~Win32Window() {
+    if (taskbar_ != nullptr) taskbar_->Release();
+    if (com_started_) CoUninitialize();
     if (window_ != nullptr) {
         SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         DestroyWindow(window_);
@@ -158,6 +177,37 @@ void Win32Window::actOnQuitSignal() {
     });
 }
 
+void Win32Window::connectTaskbar() {
+    // Sent again when Explorer restarts: the same object serves the new button.
+    if (taskbar_ == nullptr) {
+        // Already started on this thread in another mode, COM serves all the same.
+        if (!com_started_)
+            com_started_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        void* taskbar = nullptr;
+        if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_ITaskbarList3, &taskbar)))
+            return;  // no taskbar of that kind: the window plays on without it
+        taskbar_ = static_cast<ITaskbarList3*>(taskbar);
+        if (FAILED(taskbar_->HrInit())) {
+            taskbar_->Release();
+            taskbar_ = nullptr;
+            return;
+        }
+    }
+    showProgress();
+}
+
+void Win32Window::showProgress() {
+    // Step N of 74 of the innermost playback. A failed call changes nothing the user needs.
+    if (taskbar_ == nullptr) return;
+    if (progress_.playing()) {
+        taskbar_->SetProgressState(window_, TBPF_NORMAL);
+        taskbar_->SetProgressValue(window_, static_cast<ULONGLONG>(progress_.step()), song::kSteps);
+    } else {
+        taskbar_->SetProgressState(window_, TBPF_NOPROGRESS);
+    }
+}
+
 void Win32Window::onClose() {
     if (ending_.failing()) return;  // the fault's message is up; its end comes next
     guarded([this] {
@@ -180,6 +230,10 @@ LRESULT CALLBACK Win32Window::windowProc(HWND window, UINT message, WPARAM wpara
 }
 
 LRESULT Win32Window::handleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (taskbar_created_ != 0 && message == taskbar_created_) {
+        connectTaskbar();
+        return 0;
+    }
     switch (message) {
         case WM_COMMAND:
             if (HIWORD(wparam) != BN_CLICKED) break;

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <windows.h>
+#include <shobjidl.h>
 
 #include <functional>
 #include <string>
 
+#include "app/playback_progress.h"
 #include "app/shell.h"
 #include "app/vesk.h"
 #include "app/window_ending.h"
@@ -65,9 +67,17 @@ private:
     }
     [[noreturn]] void end(int status) { ending_.end(status); }
     void actOnQuitSignal();
+    void connectTaskbar();
+    void showProgress();
 
     WindowEnding ending_;
     Vesk vesk_;
+    PlaybackProgress progress_;
+    // The taskbar button's progress bar, from Windows 7 on; null until the button exists, and
+    // where there is none.
+    ITaskbarList3* taskbar_ = nullptr;
+    UINT taskbar_created_ = 0;  // the message Explorer sends once the button is there
+    bool com_started_ = false;
     HWND window_ = nullptr;
     HWND play_on_ = nullptr;
     HWND exit_me_ = nullptr;
