@@ -164,6 +164,19 @@ TEST(WindowEnding, AQuitSignalDuringAStepActsAsSlutaWithStatus130) {
                 "ended 130 after 298 writes, last b0<-00 b1<-00");
 }
 
+TEST(WindowTaskbar, TheWindowPlaysOnWhateverTheTaskbarAnswers) {
+    // Given Explorer's word that the taskbar button is there, twice, as after a restart of
+    // Explorer: the window asks for the button's progress bar, which Wine may not have.
+    Rig rig;
+    rig.window->load();
+    const UINT button_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    ASSERT_NE(button_created, 0u);
+    for (int i = 0; i < 2; ++i) SendMessageW(rig.window->handle(), button_created, 0, 0);
+    // When "Start" is pressed, then the whole song plays, its progress shown or not.
+    SendMessageW(rig.window->playOn(), BM_CLICK, 0, 0);
+    EXPECT_EQ(rig.port.writes().size(), kStartUp + 74 * 6);
+}
+
 TEST(WindowIcon, TheProgramCarriesA32By32SixteenColourIcon) {
     // Read from vesk.exe itself, as Explorer reads it.
     const HMODULE exe =
