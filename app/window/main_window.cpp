@@ -10,9 +10,11 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <thread>
 
 #include "app/platform/clock.h"
 #include "app/platform/quit_signals.h"
@@ -153,6 +155,10 @@ void MainWindow::processEvents(double max_block_s) {
     const auto block_ms = static_cast<int>(std::floor(max_block_s * 1000.0));
     if (block_ms <= 0) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // Under the timer's millisecond: a timer would return at once and the wait's last
+        // fraction of a millisecond would spin, so the rest is slept.
+        if (max_block_s > 0)
+            std::this_thread::sleep_for(std::chrono::duration<double>(max_block_s));
     } else {
         // Handles what is pending; with nothing pending, sleeps until an event arrives. The
         // deadline's own timer event is one, so the wait never outlasts it.
