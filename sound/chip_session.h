@@ -1,5 +1,14 @@
 // The emulated chip as the program uses it: for a render, a chip run on a virtual clock; live, a
 // sound device; without one, silence.
+//
+// One register write through sound/, from the port chain to the core:
+//   StampingPort (decodes 0x388/0x389, stamps the output sample the write takes effect at)
+//     -> WriteQueue (lock-free, player thread to audio or render thread)
+//     -> ChipTimeline (runs the core up to the stamp, then applies the write)
+//     -> OplCore (AdPlug's YM3812 at its native 49716 Hz)
+//   live: ResampledStream resamples the timeline for AudioOutput's device callback;
+//   render: the render front end moves the timeline, RenderWriter resamples and writes the file.
+// ChipSession owns the pieces, live or rendering.
 #pragma once
 
 #include <cstdint>
