@@ -44,8 +44,6 @@ public:
     [[noreturn]] void run();
 
     HWND handle() const { return window_; }
-    HWND playOn() const { return play_on_; }
-    HWND exitMe() const { return exit_me_; }
 
     // Shell
     void showWindow() override;

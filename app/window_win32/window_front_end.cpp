@@ -14,8 +14,8 @@ namespace app {
 
 namespace {
 
-// Set (to anything) for unattended runs such as tests: a fault then goes to standard error
-// alone, instead of a message box that waits for someone to close it.
+// Set (to anything) for unattended runs, a scheduled task or a script: a fault then goes to
+// standard error alone, instead of a message box that waits for someone to close it.
 constexpr char kNoErrorBox[] = "VESK_NO_ERROR_BOX";
 
 bool errorBoxWanted() {

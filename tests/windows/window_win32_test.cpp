@@ -43,6 +43,10 @@ public:
         window = std::make_unique<app::Win32Window>(port, clock, std::move(hooks));
     }
 
+    // The buttons, found as a user's tools find them: by their control ids.
+    HWND playOn() const { return GetDlgItem(window->handle(), app::Win32Window::kPlayOnId); }
+    HWND exitMe() const { return GetDlgItem(window->handle(), app::Win32Window::kExitMeId); }
+
     // As a user's key: posted, then handled by the pump.
     void press(WPARAM key) {
         for (UINT message : {WM_KEYDOWN, WM_CHAR, WM_KEYUP})
@@ -106,17 +110,17 @@ TEST(WindowLayout, TitleClientAreaAndButtonsAtTheScreensResolution) {
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, expected.client.cx);
     EXPECT_EQ(client.bottom, expected.client.cy);
-    EXPECT_TRUE(sameRect(clientRectOf(rig.window->playOn(), window), expected.play_on));
-    EXPECT_TRUE(sameRect(clientRectOf(rig.window->exitMe(), window), expected.exit_me));
-    EXPECT_EQ(textOf(rig.window->playOn()), L"Start");
-    EXPECT_EQ(textOf(rig.window->exitMe()), L"Sluta");
+    EXPECT_TRUE(sameRect(clientRectOf(rig.playOn(), window), expected.play_on));
+    EXPECT_TRUE(sameRect(clientRectOf(rig.exitMe(), window), expected.exit_me));
+    EXPECT_EQ(textOf(rig.playOn()), L"Start");
+    EXPECT_EQ(textOf(rig.exitMe()), L"Sluta");
     // The class carries the program's icon.
     EXPECT_NE(GetClassLongPtrW(window, GCLP_HICON), 0u);
 }
 
 TEST(WindowLayout, NeitherButtonIsTheDefault) {
     Rig rig;
-    for (HWND button : {rig.window->playOn(), rig.window->exitMe()}) {
+    for (HWND button : {rig.playOn(), rig.exitMe()}) {
         EXPECT_EQ(GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
         EXPECT_EQ(SendMessageW(button, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON, 0);
     }
@@ -125,11 +129,11 @@ TEST(WindowLayout, NeitherButtonIsTheDefault) {
 TEST(WindowKeys, FocusStartsOnStartAndTabGoesBetweenTheButtons) {
     Rig rig;
     rig.window->load();
-    EXPECT_EQ(GetFocus(), rig.window->playOn());
+    EXPECT_EQ(GetFocus(), rig.playOn());
     rig.press(VK_TAB);
-    EXPECT_EQ(GetFocus(), rig.window->exitMe());
+    EXPECT_EQ(GetFocus(), rig.exitMe());
     rig.press(VK_TAB);
-    EXPECT_EQ(GetFocus(), rig.window->playOn());
+    EXPECT_EQ(GetFocus(), rig.playOn());
     EXPECT_EQ(rig.port.writes().size(), kStartUp);
 }
 
@@ -137,7 +141,7 @@ TEST(WindowKeys, EnterAndEscapePressNoButton) {
     // A pressed "Sluta" would end this process; a pressed "Start" would play.
     Rig rig;
     rig.window->load();
-    for (HWND focus : {rig.window->playOn(), rig.window->exitMe()}) {
+    for (HWND focus : {rig.playOn(), rig.exitMe()}) {
         SetFocus(focus);
         rig.press(VK_RETURN);
         rig.press(VK_ESCAPE);
@@ -156,7 +160,7 @@ void quitSignalDuringTheFirstStep() {
         raised = true;
         std::thread([] { app::raiseQuitSignal(SIGINT); }).join();
     };
-    SendMessageW(rig.window->playOn(), BM_CLICK, 0, 0);
+    SendMessageW(rig.playOn(), BM_CLICK, 0, 0);
 }
 
 TEST(WindowEnding, AQuitSignalDuringAStepActsAsSlutaWithStatus130) {
@@ -173,7 +177,7 @@ TEST(WindowTaskbar, TheWindowPlaysOnWhateverTheTaskbarAnswers) {
     ASSERT_NE(button_created, 0u);
     for (int i = 0; i < 2; ++i) SendMessageW(rig.window->handle(), button_created, 0, 0);
     // When "Start" is pressed, then the whole song plays, its progress shown or not.
-    SendMessageW(rig.window->playOn(), BM_CLICK, 0, 0);
+    SendMessageW(rig.playOn(), BM_CLICK, 0, 0);
     EXPECT_EQ(rig.port.writes().size(), kStartUp + 74 * 6);
 }
 
