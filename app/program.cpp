@@ -117,8 +117,8 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
                 printError(std::to_string(lost) +
                            " register writes were lost: the audio thread fell behind");
             if (const std::int64_t gaps = sound_chip_->dropOuts(); gaps > 0)
-                printError(std::to_string(gaps) +
-                           " drop-outs: the sound device ran dry before it was fed");
+                printError(std::to_string(gaps) + (gaps == 1 ? " drop-out" : " drop-outs") +
+                           ": the sound device ran dry before it was fed");
         });
     }
     return sound_chip_->makePort();

@@ -4,6 +4,8 @@
 #include <SDL.h>
 #ifndef _WIN32
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 #endif
 
@@ -15,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace sound {
@@ -36,12 +39,27 @@ constexpr double kPulseCallbackSeconds = 0.0025;
 constexpr const char* kPulseLatencyVariable = "PULSE_LATENCY_MSEC";
 // Quarters of that latency which PulseAudio keeps in our stream rather than in the sink.
 constexpr int kPulseStreamShare = 3;
+// A machine busy with other work can hold the audio thread or the server back for longer than
+// that queue lasts. A drop-out then doubles it, up to this, with a second between: one stall
+// drops out several times in a row. It never grows on a machine that keeps up. Each change
+// costs a gap of its own (the device is opened again), so the steps are few: 18, 36, 72 ms at
+// 48 kHz; on a 2-core machine with nine jobs beside it, 72 ms held without a drop-out.
+constexpr int kDeepestPulseQueueMs = 80;
+constexpr std::chrono::seconds kDeepenEvery{1};
 // At the way out, the sound of the last writes is let play out for at most this long.
 constexpr std::chrono::milliseconds kDrainLimit{100};
 // The callback's shortest stride, so it stops soon after the buffer is full.
 constexpr std::int64_t kStrideFrames = 64;
 // Slack for a callback that comes a little late.
 constexpr int kMarginFrames = 64;
+// How often the keeper thread looks at the device: a lost server is found within this.
+constexpr std::chrono::milliseconds kKeeperTick{100};
+// A device that has not called back for this long has a server that stopped answering.
+constexpr std::chrono::seconds kStallLimit{1};
+// A gap in sound quieter than this (-44 dBFS) goes unheard.
+constexpr int kAudibleLevel = 200;
+// Drivers that play to nobody: their callbacks run on a timer, and a late one loses nothing.
+constexpr std::string_view kUnheardDrivers[] = {"dummy", "disk"};
 
 #ifndef _WIN32
 // alsa-lib prints its own lines on stderr when no card is there, before SDL gives up; the
@@ -68,6 +86,30 @@ private:
 #else
 // Windows' sound drivers print nothing of their own.
 struct QuietStderr {};
+#endif
+
+#ifndef _WIN32
+// Below the sound servers' own threads (PulseAudio's run at 5, PipeWire's at 20 through
+// RealtimeKit), which must run before the callback has anything to fill.
+constexpr int kRealtimePriority = 4;
+
+// Where SDL's request for real-time scheduling did not take (it goes through RealtimeKit, which
+// few machines besides desktops run), the audio thread asks the kernel itself. That works for
+// root and where RLIMIT_RTPRIO allows it; elsewhere the thread stays as it was.
+void makeThisThreadRealtime() {
+    thread_local bool tried = false;  // SDL starts a new thread for each device it opens
+    if (std::exchange(tried, true)) return;
+    int policy = 0;
+    sched_param param{};
+    if (pthread_getschedparam(pthread_self(), &policy, &param) != 0 || policy == SCHED_FIFO ||
+        policy == SCHED_RR)
+        return;
+    param.sched_priority = kRealtimePriority;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+#else
+// SDL gives its audio thread Windows' time-critical priority by itself.
+void makeThisThreadRealtime() {}
 #endif
 
 std::int64_t steadyNs() {
@@ -107,6 +149,11 @@ int pulseQueueMs(int rate_hz, int callback_frames, int stamp_frames) {
     // At the lowest rates a callback alone outlasts the budget; the queue is never shallower.
     return std::max(left_ms, wholeMsIn(callback_frames, rate_hz));
 }
+
+// Asked for a latency, the server keeps a quarter of it in the sink and the rest in our stream's
+// buffer; a callback later than the stream's part has let the sink find it empty (a server
+// stopped for 14 ms left a 0.4 ms gap, for 18 ms a 6 ms one).
+int pulseLateFrames(int queue_frames) { return queue_frames * kPulseStreamShare / 4; }
 
 // How far the chip must run ahead of the sample being handed out, found by running a stream
 // the way the callback does. The cheapest core will do: the resampler alone decides this.
@@ -161,10 +208,7 @@ AudioOutput::Buffering AudioOutput::bufferingFor(std::string_view driver, int ra
         const int stamp_frames = stampLatencyFrames(rate_hz, callback_frames);
         const int queue_ms = pulseQueueMs(rate_hz, callback_frames, stamp_frames);
         const auto queue_frames = static_cast<int>((std::int64_t{rate_hz} * queue_ms + 500) / 1000);
-        // Asked for a latency, the server keeps a quarter of it in the sink and the rest in our
-        // stream's buffer; a callback later than the stream's part has let the sink find it
-        // empty (a server stopped for 14 ms left a 0.4 ms gap, for 18 ms a 6 ms one).
-        return {callback_frames, queue_frames, queue_frames * kPulseStreamShare / 4, stamp_frames};
+        return {callback_frames, queue_frames, pulseLateFrames(queue_frames), stamp_frames};
     }
     // Elsewhere the device plays what a callback gave within about one buffer, and has run dry
     // once a callback is later than that and its own buffer.
@@ -176,10 +220,14 @@ int AudioOutput::stampLatencyFrames(int rate_hz, int callback_frames) {
     return callback_frames + measureLookahead(rate_hz, callback_frames) + kMarginFrames;
 }
 
-AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
+AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn)
+    : warn_(std::move(warn)) {
     std::optional<QuietStderr> quiet(std::in_place);
     // Ctrl-C and SIGTERM are the program's to handle ("Sluta"), not SDL's.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // SDL's audio thread asks for real-time scheduling, where the system grants it (directly,
+    // or through RealtimeKit): a busy desktop then cannot keep it from the device for long.
+    SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
 #ifdef _WIN32
     // Only PulseAudio is given buffers of its own, and Windows has no PulseAudio.
     const Buffering buffering = bufferingFor("", rate_hz);
@@ -192,8 +240,8 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
         // libpulse reads it as SDL connects the stream. It is set with SDL's threads stopped,
         // and only for this driver: through ALSA's pulse plugin, ALSA's own buffer comes first.
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        setenv(kPulseLatencyVariable,
-               std::to_string(std::int64_t{buffering.queue_frames} * 1000 / rate_hz).c_str(), 0);
+        pulse_queue_ms_ = static_cast<int>(std::int64_t{buffering.queue_frames} * 1000 / rate_hz);
+        setenv(kPulseLatencyVariable, std::to_string(pulse_queue_ms_).c_str(), 0);
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
     }
 #endif
@@ -224,6 +272,9 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
         static_cast<int>(std::int64_t{buffering.queue_frames} * rate_hz_ / rate_hz);
     opened_.late_frames =
         static_cast<int>(std::int64_t{buffering.late_frames} * rate_hz_ / rate_hz);
+    queue_frames_.store(opened_.queue_frames);
+    counts_drop_outs_ = std::find(std::begin(kUnheardDrivers), std::end(kUnheardDrivers),
+                                  driver_) == std::end(kUnheardDrivers);
     stream_ = std::make_unique<sound::ResampledStream>(emulator, rate_hz_,
                                                        sound::ResampledStream::Use::Live);
     // Measured already, unless the device gave another rate or buffer than asked.
@@ -232,27 +283,141 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz) {
             ? buffering.stamp_frames
             : stampLatencyFrames(rate_hz_, opened_.callback_frames);
     // The pace is kept in ns, so the rate the device gave does not matter here.
-    pace_ = std::make_unique<CallbackClock>(rate_hz_, framesToNs(buffering.late_frames, rate_hz));
+    dry_after_ns_ = framesToNs(buffering.late_frames, rate_hz);
+    pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
     // Only a fallback: the first callback gives the real anchor (see waitUntilPlaying).
     last_anchor_ = {0, steadyNs()};
     anchor_ns_.store(last_anchor_.ns);
     SDL_PauseAudioDevice(device_, 0);
+    stall_armed_at_ = callbacksIn(kStallLimit);
+    keeper_ = std::thread([this] { keep(); });
 }
 
 AudioOutput::~AudioOutput() { close(); }
 
-void AudioOutput::close() {
-    if (device_ == 0) return;
+bool AudioOutput::close() {
+    if (!keeper_.joinable()) return true;
     drain();
-    // Returns once a callback under way has finished; it is a fraction of a millisecond.
+    std::unique_lock lock(keeper_mutex_);
+    stopping_ = true;
+    keeper_wake_.notify_all();
+    // The keeper closes the device; SDL's close returns once a callback under way has finished,
+    // a fraction of a millisecond, unless the server holds SDL's audio thread.
+    if (!keeper_wake_.wait_for(lock, kCloseLimit, [this] { return closed_; })) {
+        keeper_.detach();
+        return false;
+    }
+    lock.unlock();
+    keeper_.join();
+    return true;
+}
+
+void AudioOutput::keep() {
+    std::int64_t seen_callbacks = -1;
+    auto seen_at = std::chrono::steady_clock::now();
+    std::unique_lock lock(keeper_mutex_);
+    while (!keeper_wake_.wait_for(lock, kKeeperTick, [this] { return stopping_; })) {
+        lock.unlock();
+        checkDevice(seen_callbacks, seen_at);
+        lock.lock();
+    }
+    lock.unlock();
+    if (device_ != 0) SDL_CloseAudioDevice(device_);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    lock.lock();
+    closed_ = true;
+    keeper_wake_.notify_all();
+}
+
+void AudioOutput::checkDevice(std::int64_t& seen_callbacks,
+                              std::chrono::steady_clock::time_point& seen_at) {
+    const auto now = std::chrono::steady_clock::now();
+    if (device_ == 0) {
+        if (reopen()) warn("the sound server is back; playing on");
+        return;
+    }
+    // SDL marks a device whose server has gone as stopped, and calls back no more.
+    if (SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
+        SDL_CloseAudioDevice(device_);
+        device_ = 0;
+        lost_.store(true);
+        warn("the sound server went away; playing on silently until it is back");
+        return;
+    }
+    if (pulse_queue_ms_ != 0 && pulse_queue_ms_ < kDeepestPulseQueueMs &&
+        underruns_.load() > deepened_after_ && now - deepened_at_ >= kDeepenEvery) {
+        deepen();
+        deepened_at_ = now;
+        return;
+    }
+    // A server that stops answering keeps the device open but asks for nothing. So does one
+    // that is only starting (a sink waking from idle can take a second or two): the watch is
+    // armed once the device has asked for kStallLimit of sound, and again after each warning.
+    const std::int64_t callbacks = callbacks_.load();
+    if (callbacks != seen_callbacks) {
+        seen_callbacks = callbacks;
+        seen_at = now;
+    } else if (callbacks >= stall_armed_at_ && now - seen_at >= kStallLimit) {
+        stall_armed_at_ = callbacks + callbacksIn(kStallLimit);
+        warn("the sound server has not asked for sound for " + std::to_string(kStallLimit.count()) +
+             " s; playing on silently");
+    }
+}
+
+void AudioOutput::deepen() {
     SDL_CloseAudioDevice(device_);
     device_ = 0;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    // What the closed stream held is not played: one more gap, where the sound was heard.
+    if (last_audible_) underruns_.fetch_add(1);
+    deepened_after_ = underruns_.load();
+    pulse_queue_ms_ = std::min(kDeepestPulseQueueMs, pulse_queue_ms_ * 2);
+#ifndef _WIN32  // where there is no PulseAudio, there is nothing to deepen
+    // SDL's threads are stopped but for the server's hot-plug watch, which reads no variable.
+    setenv(kPulseLatencyVariable, std::to_string(pulse_queue_ms_).c_str(), 1);
+#endif
+    const int queue_frames = static_cast<int>(std::int64_t{pulse_queue_ms_} * rate_hz_ / 1000);
+    queue_frames_.store(queue_frames);
+    dry_after_ns_ = framesToNs(pulseLateFrames(queue_frames), rate_hz_);
+    if (reopen()) return;
+    lost_.store(true);
+    warn("the sound server went away; playing on silently until it is back");
+}
+
+std::int64_t AudioOutput::callbacksIn(std::chrono::seconds span) const {
+    return span.count() * rate_hz_ / opened_.callback_frames;
+}
+
+bool AudioOutput::reopen() {
+    SDL_AudioSpec want{};
+    want.freq = rate_hz_;
+    want.format = AUDIO_S16SYS;
+    want.channels = 1;
+    want.samples = static_cast<Uint16>(opened_.callback_frames);
+    want.callback = &AudioOutput::callback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    std::optional<QuietStderr> quiet(std::in_place);
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    quiet.reset();
+    if (device == 0) return false;
+    // Opened paused, so the chip is still ours: it runs on to where the device would have been
+    // by now, so that what was written meanwhile sounds from here on, at its place.
+    const Anchor anchor{anchor_frame_.load(), anchor_ns_.load()};
+    const std::int64_t now_frame =
+        anchor.frame + nsToFrames(std::max<std::int64_t>(0, steadyNs() - anchor.ns), rate_hz_);
+    stream_->skipTo(now_frame, queue_);
+    // The new device keeps a pace of its own.
+    pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
+    device_ = device;
+    stall_armed_at_ = callbacks_.load() + callbacksIn(kStallLimit);
+    lost_.store(false);
+    SDL_PauseAudioDevice(device_, 0);
+    return true;
 }
 
 void AudioOutput::drain() {
     const std::int64_t last = last_stamp_.load();
-    if (last == 0) return;  // nothing was written
+    if (last == 0 || lost_.load()) return;  // nothing was written, or nothing would play it
     const auto give_up = std::chrono::steady_clock::now() + kDrainLimit;
     // The last write has been rendered once a callback has begun past it ...
     while (anchor_frame_.load() < last && std::chrono::steady_clock::now() < give_up)
@@ -260,7 +425,7 @@ void AudioOutput::drain() {
     // ... and the device plays that callback's samples within its queue.
     const auto played_by = std::chrono::steady_clock::now() +
                            std::chrono::nanoseconds(framesToNs(
-                               opened_.queue_frames + opened_.callback_frames, rate_hz_));
+                               queue_frames_.load() + opened_.callback_frames, rate_hz_));
     std::this_thread::sleep_until(std::min(played_by, give_up));
 }
 
@@ -268,7 +433,7 @@ bool AudioOutput::waitUntilPlaying(std::chrono::milliseconds limit) {
     // Start-up only; once playing, neither thread ever waits for the other.
     const auto give_up = std::chrono::steady_clock::now() + limit;
     while (callbacks_.load() == 0) {
-        if (device_ == 0 || std::chrono::steady_clock::now() >= give_up) return false;
+        if (lost_.load() || std::chrono::steady_clock::now() >= give_up) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -281,6 +446,7 @@ void AudioOutput::callback(void* self, unsigned char* bytes, int len) {
 
 void AudioOutput::render(std::int16_t* out, std::size_t frames) {
     const std::int64_t start_ns = steadyNs();
+    makeThisThreadRealtime();
     const std::int64_t first = stream_->taken();
     try {
         fill(*stream_, queue_, out, frames);
@@ -290,7 +456,12 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames) {
     }
     // Writes are stamped against the device's pace, so a late callback does not move them.
     const CallbackClock::Step step = pace_->onCallback(first, start_ns);
-    if (step.ran_dry) underruns_.fetch_add(1);
+    // A gap is heard where the sound before it or after it is.
+    const bool audible = std::any_of(out, out + frames, [](std::int16_t sample) {
+        return sample >= kAudibleLevel || sample <= -kAudibleLevel;
+    });
+    if (step.ran_dry && counts_drop_outs_ && (audible || last_audible_)) underruns_.fetch_add(1);
+    last_audible_ = audible;
     const std::uint32_t seq = anchor_seq_.load();
     anchor_seq_.store(seq + 1);
     anchor_frame_.store(first);

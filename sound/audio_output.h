@@ -3,10 +3,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "sound/callback_clock.h"
 #include "sound/resampled_stream.h"
@@ -21,7 +25,9 @@ class AudioOutput {
 public:
     struct Stats {
         std::int64_t callbacks = 0;
-        std::int64_t underruns = 0;  // callbacks so late that the device must have run dry
+        // Callbacks so late that the device must have run dry while a note sounded. A gap in
+        // silence is not heard, and a device with no listener (SDL's dummy) has none to count.
+        std::int64_t underruns = 0;
     };
 
     // How the device is asked to buffer: each callback renders callback_frames, and the device
@@ -41,16 +47,24 @@ public:
     // most a write waits to be heard.
     static int stampLatencyFrames(int rate_hz, int callback_frames);
 
+    using Warn = std::function<void(const std::string&)>;
+
     // Opens the default device at (about) rate_hz and starts it. Raises std::runtime_error with
-    // SDL's reason if no device opens.
-    AudioOutput(sound::Emulator emulator, int rate_hz);
+    // SDL's reason if no device opens. `warn` hears, in one line each, of a sound server that
+    // goes away, comes back or stops answering; it is called from a thread of the device's own.
+    AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn = {});
+    // Closes first; must not be reached after a close() that gave up (see there).
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
     // Lets the sound of the writes made so far play out (for at most a tenth of a second), then
-    // stops the callback and closes the device; safe to call twice.
-    void close();
+    // stops the callback and closes the device; safe to call twice. A sound server that has
+    // stopped answering holds SDL's audio thread, and SDL's close waits for that thread: after
+    // kCloseLimit this gives up and returns false. The object must then be left in place, never
+    // destroyed, since that thread may still call back into it; the process is about to end.
+    bool close();
+    static constexpr std::chrono::milliseconds kCloseLimit{250};
 
     // Waits until the device has called back once, for at most `limit`. Until then there is no
     // anchor to stamp against; if it times out, writes are stamped from the moment the device
@@ -79,10 +93,39 @@ private:
     void render(std::int16_t* out, std::size_t frames);
     Anchor readAnchor();
     void drain();
+    // The keeper thread: watches the device and opens it again when it is lost; closes it when
+    // close() asks.
+    void keep();
+    void checkDevice(std::int64_t& seen_callbacks, std::chrono::steady_clock::time_point& seen_at);
+    bool reopen();
+    // Opens the device again with a deeper sound-server queue.
+    void deepen();
+    std::int64_t callbacksIn(std::chrono::seconds span) const;
+    void warn(const std::string& message) const {
+        if (warn_) warn_(message);
+    }
 
+    // Opened by the constructor, then the keeper thread's alone.
     std::uint32_t device_ = 0;
+    Warn warn_;
+    // The queue asked of PulseAudio, while it is ours to deepen (0: another driver, or the
+    // user's own setting); keeper thread only once the device is open, as are the next three.
+    int pulse_queue_ms_ = 0;
+    std::int64_t deepened_after_ = 0;  // the drop-outs counted when it was last deepened
+    std::chrono::steady_clock::time_point deepened_at_{};
+    std::int64_t dry_after_ns_ = 0;    // for the pace of the device opened next
+    std::int64_t stall_armed_at_ = 0;  // keeper thread only: callbacks before a stall counts
+    std::atomic<bool> lost_{false};    // no device is open
+    bool counts_drop_outs_ = false;
+    bool last_audible_ = false;  // callback thread only
+    std::thread keeper_;
+    std::mutex keeper_mutex_;
+    std::condition_variable keeper_wake_;
+    bool stopping_ = false;  // under keeper_mutex_
+    bool closed_ = false;    // under keeper_mutex_
     int rate_hz_ = 0;
     Buffering opened_{};
+    std::atomic<int> queue_frames_{0};  // opened_'s, then as the keeper thread deepens it
     std::string driver_;
     std::unique_ptr<sound::ResampledStream> stream_;
     sound::WriteQueue queue_;

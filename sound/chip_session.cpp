@@ -24,7 +24,8 @@ std::unique_ptr<ChipSession> ChipSession::forLive(
     std::unique_ptr<ChipSession> chip(new ChipSession);
     chip->warn_ = warn;
     try {
-        chip->audio_ = std::make_unique<AudioOutput>(emulator, rate_hz);
+        chip->audio_owner_ = std::make_unique<AudioOutput>(emulator, rate_hz, warn);
+        chip->audio_ = chip->audio_owner_.get();
         chip->pacer_ = std::make_unique<IntakeThrottle>(emulator, chip->audio_->rateHz());
     } catch (const std::exception& e) {
         warn(std::string("no audio device (") + e.what() + "); playing silently");
@@ -35,7 +36,9 @@ std::unique_ptr<ChipSession> ChipSession::forLive(
 ChipSession::~ChipSession() { close(); }
 
 void ChipSession::close() {
-    if (audio_) audio_->close();
+    if (!audio_owner_ || audio_owner_->close()) return;
+    static_cast<void>(audio_owner_.release());
+    warn_("the sound server is not answering; leaving the sound device to it");
 }
 
 std::int64_t ChipSession::nowFrame() {

@@ -42,7 +42,7 @@ public:
     // Rendering only: the chip's run, which the render drives, and the queue its writes wait in.
     sound::ChipTimeline* run() { return run_.get(); }
     sound::WriteQueue& queue() { return audio_ ? audio_->queue() : queue_; }
-    AudioOutput* audio() { return audio_.get(); }
+    AudioOutput* audio() { return audio_; }
 
     // Where on the chip's time a register write made now lands, in seconds from the chip's
     // start. In a render it is exact (samples / rate) and moves only as samples are produced;
@@ -54,7 +54,8 @@ public:
     // Live: times the sound device ran dry, as far as the program can tell.
     std::int64_t dropOuts() const;
 
-    // Stops live sound; for the program's way out.
+    // Stops live sound; for the program's way out. Never waits long for a sound server that
+    // has stopped answering: the device is left to it, and `warn` told so.
     void close();
 
 private:
@@ -65,7 +66,10 @@ private:
     std::int64_t stampWrite();
 
     std::unique_ptr<sound::ChipTimeline> run_;
-    std::unique_ptr<AudioOutput> audio_;
+    // Owned until a close gives up on it: then it is left for the process's end, since the
+    // server's thread may still call into it.
+    std::unique_ptr<AudioOutput> audio_owner_;
+    AudioOutput* audio_ = nullptr;
     std::function<void(const std::string&)> warn_;
     bool waited_for_audio_ = false;
     std::unique_ptr<IntakeThrottle> pacer_;  // live only

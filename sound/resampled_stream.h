@@ -29,6 +29,9 @@ public:
     void renderTo(std::int64_t frame, WriteQueue& queue) { run_.renderTo(frame, queue, feed_); }
     // Moves up to n pending samples out; returns how many.
     std::size_t take(std::int16_t* out, std::size_t n);
+    // Runs the chip on until taken() is `frame`, throwing its sound away: for the time a device
+    // was gone. The writes stamped before it take effect on the way.
+    void skipTo(std::int64_t frame, WriteQueue& queue);
 
 private:
     // The core's samples go through a short scratch buffer into the resampler.

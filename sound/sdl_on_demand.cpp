@@ -77,6 +77,11 @@ void SDL_PauseAudioDevice(SDL_AudioDeviceID dev, int pause_on) {
     if (f != nullptr) f(dev, pause_on);
 }
 
+SDL_AudioStatus SDL_GetAudioDeviceStatus(SDL_AudioDeviceID dev) {
+    static auto* const f = real<decltype(SDL_GetAudioDeviceStatus)>("SDL_GetAudioDeviceStatus");
+    return f != nullptr ? f(dev) : SDL_AUDIO_STOPPED;
+}
+
 void SDL_CloseAudioDevice(SDL_AudioDeviceID dev) {
     static auto* const f = real<decltype(SDL_CloseAudioDevice)>("SDL_CloseAudioDevice");
     if (f != nullptr) f(dev);

@@ -2,7 +2,7 @@
 """Live playback through a sound server, recorded and compared with the program's own render.
 
   live_sound.py play OUT VESK [OPTION...]   record the server's monitor while VESK --text plays
-  live_sound.py check RENDER.wav RENDER.vgm OUT [--expect-clean]
+  live_sound.py check RENDER.wav RENDER.vgm OUT [--expect-clean | --expect-sound]
   live_sound.py selftest RENDER.wav RENDER.vgm
 
 `play` records the monitor of the default sink (`parec`, 16-bit mono at 48 kHz) to OUT.raw with
@@ -12,7 +12,10 @@ its input, and keeps the time each "step" line arrived in OUT.steps. With --stop
 
 `check` finds each step's onset in the recording, prints drop-outs, placement and latency. With
 --expect-clean it exits 1 if a step is missing or off its place by more than 5 ms, else 3 if
-there are drop-outs.
+there are drop-outs: the strict figures, for a benchmark. With --expect-sound it exits 1 unless
+every step sounds, in order, at its pitch, each step comes within 60 ms of its place after the
+step before, no drop-out is longer than 60 ms and drop-outs lose at most 5% of the time: what
+holds on a busy machine.
 `selftest` checks the onset detector itself on shifted copies of the render.
 """
 import os
@@ -35,13 +38,21 @@ AUDIBLE = 200
 # Among matches nearly as good as the best, the earliest: a held tone matches itself a period
 # later almost as well.
 NEAR_BEST = 0.02
-SEARCH_S = 0.040
+# Room for a stall of up to 50 ms between two steps, and a little more.
+SEARCH_S = 0.070
 # A run of exact zeros longer than this while a note sounds is a drop-out. A note's waveform
 # crosses zero, but never stays there for a third of a millisecond.
 MAX_ZERO_RUN = 16
 PLACEMENT_LIMIT_MS = 5.0
 # check's exit status when drop-outs are the only fault.
 DROP_OUTS_ONLY = 3
+# What --expect-sound allows, on a machine busy with other work: the audio thread or the server
+# held up for up to 50 ms now and then, and a little more.
+STALL_MS = 60.0
+# The sound of a step matches the render's this well or better: the right note, not noise.
+SAME_NOTE = 0.9
+# At most this share of the played time is lost in drop-outs.
+LOST_SHARE = 0.05
 
 
 # ---------------------------------------------------------------------------------------------
@@ -113,10 +124,11 @@ def normalised_correlation(x, piece):
 
 def match(x, piece, lo, hi):
     """Where in x[lo:hi] `piece` starts, to a fraction of a sample: the earliest peak of the
-    correlation within NEAR_BEST of the best, refined by a parabola through its neighbours."""
+    correlation within NEAR_BEST of the best, refined by a parabola through its neighbours;
+    and how well it matches there."""
     lo, hi = max(lo, 0), min(hi, len(x) - len(piece))
     if hi - lo < 3:
-        return None
+        return None, 0.0
     c = normalised_correlation(x[lo:hi + len(piece)], piece)
     best = c.max()
     peaks = np.nonzero((c[1:-1] >= c[:-2]) & (c[1:-1] >= c[2:]) & (c[1:-1] >= best - NEAR_BEST))[0]
@@ -126,7 +138,7 @@ def match(x, piece, lo, hi):
         bend = c[i - 1] - 2 * c[i] + c[i + 1]
         if bend < 0:
             shift = 0.5 * (c[i - 1] - c[i + 1]) / bend
-    return lo + i + shift
+    return lo + i + shift, c[i]
 
 
 class Steps:
@@ -148,12 +160,14 @@ def find_onsets(steps, recording, times_s):
 
     times_s: when each step was played, in seconds on any clock. The first step is looked for
     near the first sound; each later one near where the steps found so far put it.
+    With quality, also how well each step's sound matched the render's (-1 to 1).
     """
     onsets = np.full(len(steps.at), np.nan)
+    quality = np.zeros(len(steps.at))
     loud = np.nonzero(np.abs(recording) >= AUDIBLE)[0]
     first_loud = np.nonzero(np.abs(steps.render) >= AUDIBLE)[0]
     if len(loud) == 0 or len(first_loud) == 0:
-        return onsets
+        return onsets, quality
     origin = loud[0] - first_loud[0] - times_s[0] * RATE_HZ
     rate = RATE_HZ
     window = round(SEARCH_S * RATE_HZ)
@@ -168,12 +182,13 @@ def find_onsets(steps, recording, times_s):
             expected = onsets[found[-1]] + (times_s[i] - times_s[found[-1]]) * rate
         else:
             expected = origin + times_s[i] * RATE_HZ
-        at = match(recording, piece, round(expected) + SKIP - window, round(expected) + SKIP + window)
+        at, quality[i] = match(recording, piece, round(expected) + SKIP - window,
+                               round(expected) + SKIP + window)
         if at is None:
             continue
         onsets[i] = at - SKIP
         found.append(i)
-    return onsets
+    return onsets, quality
 
 
 def placement_ms(onsets, times_s):
@@ -224,25 +239,28 @@ def shifted_copy(render, at, shifts, lead):
 
 
 def selftest(steps):
-    """The detector finds known shifts, step 1's early or late too, within 1 ms."""
+    """The detector finds known shifts, step 1's early or late too, and all steps after a 50 ms
+    stall, within 1 ms."""
     rng = np.random.default_rng(7)
     times_s = steps.at / RATE_HZ
     sounding = np.array(steps.sounding)
     lead = round(1.5 * RATE_HZ)  # silence before the program starts, as in a recording
     worst = 0.0
-    for spread_ms, first_ms in ((3.0, 12.0), (12.0, -12.0), (1.0, 0.0)):
+    for spread_ms, first_ms, stall_ms in ((3.0, 12.0, 0), (12.0, -12.0, 0), (1.0, 0.0, 50.0)):
         shifts = rng.uniform(-spread_ms, spread_ms, len(steps.at)) * RATE_HZ / 1000
         shifts[0] = first_ms * RATE_HZ / 1000
+        shifts[len(shifts) // 2:] += stall_ms * RATE_HZ / 1000
         copy = shifted_copy(steps.render, steps.at, shifts, lead)
         copy += rng.normal(0, 2, len(copy))  # and a little noise
-        onsets = find_onsets(steps, copy, times_s)
+        onsets, _ = find_onsets(steps, copy, times_s)
         errors_ms = np.abs(onsets - (lead + steps.at + shifts))[sounding] * 1000 / RATE_HZ
         if np.isnan(errors_ms).any() or errors_ms.max() > 1.0:
-            print(f'selftest: with shifts up to {spread_ms} ms and step 1 at {first_ms:+} ms, '
-                  f'{np.isnan(errors_ms).sum()} steps not found, worst {np.nanmax(errors_ms):.2f} ms')
+            print(f'selftest: with shifts up to {spread_ms} ms, step 1 at {first_ms:+} ms and a '
+                  f'{stall_ms} ms stall, {np.isnan(errors_ms).sum()} steps not found, '
+                  f'worst {np.nanmax(errors_ms):.2f} ms')
             return False
         worst = max(worst, errors_ms.max())
-    print(f'selftest: known shifts up to 12 ms found within {worst * 1000:.0f} us')
+    print(f'selftest: known shifts up to 12 ms and a 50 ms stall found within {worst * 1000:.0f} us')
     return True
 
 
@@ -332,7 +350,27 @@ def latency_ms(out, onsets, times_s):
     return (heard - (slope * times_s + origin)) * 1000
 
 
-def check(render_path, render_vgm, out, expect_clean):
+def sound_faults(steps, onsets, quality, times_s, gaps, played_s):
+    """What --expect-sound fails on, as one line each."""
+    ok = np.nonzero(~np.isnan(onsets))[0]
+    faults = []
+    for a, b in zip(ok[:-1], ok[1:]):
+        apart_ms = ((onsets[b] - onsets[a]) / RATE_HZ - (times_s[b] - times_s[a])) * 1000
+        if onsets[b] <= onsets[a]:
+            faults.append(f'step {b + 1} sounds before step {a + 1}')
+        elif abs(apart_ms) > STALL_MS:
+            faults.append(f'step {b + 1} is {apart_ms:+.1f} ms off its place after step {a + 1}')
+    faults += [f'step {i + 1} does not sound like the render (match {quality[i]:.2f})'
+               for i in ok if quality[i] < SAME_NOTE]
+    faults += [f'a drop-out of {n * 1000 / RATE_HZ:.1f} ms at {at / RATE_HZ:.3f} s'
+               for at, n in gaps if n * 1000 / RATE_HZ > STALL_MS]
+    lost_s = sum(n for _, n in gaps) / RATE_HZ
+    if lost_s > LOST_SHARE * played_s:
+        faults.append(f'drop-outs lost {lost_s:.2f} s of {played_s:.1f} s')
+    return faults
+
+
+def check(render_path, render_vgm, out, expect):
     steps = Steps(read_wav(render_path), voice1_key_ons(render_vgm))
     if not selftest(steps):
         return 1
@@ -341,7 +379,7 @@ def check(render_path, render_vgm, out, expect_clean):
     played = min(len(times_s), len(steps.at))
     steps.keep(played)
     times_s = times_s[:played]
-    onsets = find_onsets(steps, recording, times_s)
+    onsets, quality = find_onsets(steps, recording, times_s)
     ok = ~np.isnan(onsets)
     missing = [int(i) + 1 for i in np.nonzero(np.array(steps.sounding) & ~ok)[0]]
     print(f'{played} steps played, {ok.sum()} sounding steps found'
@@ -366,9 +404,16 @@ def check(render_path, render_vgm, out, expect_clean):
     print(f'drop-outs: {len(gaps)}')
     for at, n in gaps:
         print(f'  {n} samples ({n * 1000 / RATE_HZ:.1f} ms) at {at / RATE_HZ:.3f} s')
-    if not expect_clean:
-        return 0
+    print(f'match with the render: worst {quality[ok].min():.3f}')
     faults = [f'steps not found in the recording: {missing}'] if missing else []
+    if expect == 'sound':
+        played_s = (until - onsets[np.nonzero(ok)[0][0]]) / RATE_HZ
+        faults += sound_faults(steps, onsets, quality, times_s, gaps, played_s)
+        for fault in faults:
+            print(f'FAIL: {fault}')
+        return 1 if faults else 0
+    if expect != 'clean':
+        return 0
     faults += [f'step {i + 1} is {off[i]:+.2f} ms off its place'
                for i in np.nonzero(ok)[0] if abs(off[i]) > PLACEMENT_LIMIT_MS]
     for fault in faults + ([f'{len(gaps)} drop-outs'] if gaps else []):
@@ -386,7 +431,10 @@ def main(args):
         play(args[1], args[2], options, stop_after)
         return 0
     if len(args) in (4, 5) and args[0] == 'check':
-        return check(args[1], args[2], args[3], '--expect-clean' in args[4:])
+        expect = {'--expect-clean': 'clean', '--expect-sound': 'sound'}.get(args[4] if len(args) == 5 else '')
+        if len(args) == 5 and expect is None:
+            sys.exit(__doc__)
+        return check(args[1], args[2], args[3], expect)
     if len(args) == 3 and args[0] == 'selftest':
         return 0 if selftest(Steps(read_wav(args[1]), voice1_key_ons(args[2]))) else 1
     sys.exit(__doc__)

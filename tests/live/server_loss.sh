@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# A sound server that misbehaves under a playing program, through a PulseAudio server of the
+# test's own: one that stops answering (SIGSTOP) never holds the way out, one that is killed
+# and started again is said so and heard again, and a program that played nothing counts no
+# drop-outs.
+# Usage: server_loss.sh VESK SCRATCH_DIR. Exits 77 (skip) if PulseAudio is not installed.
+set -uo pipefail
+
+vesk=$1
+scratch=$2
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/pulse_server.sh"
+
+rm -rf "$scratch"
+mkdir -p "$scratch"
+player=
+stopped=
+finish() {
+    [ -n "$stopped" ] && kill -CONT "$stopped" 2> /dev/null
+    [ -n "$player" ] && kill -KILL "$player" 2> /dev/null
+    stop_pulse_server
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+status=0
+start_pulse_server "$scratch" || status=$?
+[ "$status" -eq 0 ] || exit "$status"
+export SDL_AUDIODRIVER=pulseaudio
+
+# play NAME: starts the program playing the tune, its input on fd 3, in $scratch/NAME.*.
+play() {
+    rm -f "$scratch/$1.in"
+    mkfifo "$scratch/$1.in"
+    "$vesk" --text --capture "$scratch/$1.vgm" < "$scratch/$1.in" > "$scratch/$1.out" \
+        2> "$scratch/$1.err" &
+    player=$!
+    exec 3> "$scratch/$1.in"
+    echo start >&3
+}
+# ended_within SECONDS: the program has ended within that long; its status is in $ended.
+ended_within() {
+    local deadline=$((SECONDS + $1))
+    while kill -0 "$player" 2> /dev/null && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.05; done
+    if kill -0 "$player" 2> /dev/null; then
+        ended=
+        return 1
+    fi
+    wait "$player"
+    ended=$?
+    player=
+}
+# finished_capture FILE: a whole VGM file, its length field set.
+finished_capture() {
+    [ "$(head -c 4 "$1")" = "Vgm " ] && [ "$(od -An -tu4 -j24 -N4 "$1" | tr -d ' ')" -gt 0 ]
+}
+
+# A server stopped mid-song: "sluta" and SIGTERM still end the program at once, outputs
+# finished. The bound is far above the fraction of a second it takes, and far below forever.
+for how in sluta TERM; do
+    play "stopped-$how"
+    sleep 2
+    kill -STOP "$pulse_server_pid"
+    stopped=$pulse_server_pid
+    sleep 0.5
+    start_s=$(date +%s.%N)
+    if [ "$how" = sluta ]; then echo sluta >&3; else kill -TERM "$player"; fi
+    expected=$([ "$how" = sluta ] && echo 0 || echo 143)
+    if ended_within 10; then
+        took=$(echo "$(date +%s.%N) - $start_s" | bc)
+        echo "$how with the server stopped: status $ended after $took s"
+        [ "$ended" = "$expected" ] || fail "$how with the server stopped: status $ended"
+        finished_capture "$scratch/stopped-$how.vgm" || fail "$how left the capture unfinished"
+    else
+        fail "$how with the server stopped: still running after 10 s"
+    fi
+    exec 3>&-
+    kill -CONT "$pulse_server_pid"
+    stopped=
+done
+
+# A server killed mid-song and started again: one line says the sound went, one that it is
+# back, and the rest of the tune is heard from the new server.
+play restarted
+sleep 2
+kill -KILL "$pulse_server_pid"
+wait "$pulse_server_pid" 2> /dev/null
+pulse_server_pid=
+sleep 0.5
+start_pulse_server "$scratch" || exit 1
+# The program finds the new server within a second; the recording then hears the tune.
+sleep 2
+parec --format=s16le --rate=48000 --channels=1 --raw --device=@DEFAULT_MONITOR@ \
+    > "$scratch/restarted.raw" &
+recorder=$!
+sleep 2
+kill "$recorder"
+wait "$recorder" 2> /dev/null
+echo sluta >&3
+ended_within 10 || fail "after the restart, sluta did not end the program"
+exec 3>&-
+grep -qx 'vesk: the sound server went away; playing on silently until it is back' \
+    "$scratch/restarted.err" || fail "no line for the lost server: $(cat "$scratch/restarted.err")"
+grep -qx 'vesk: the sound server is back; playing on' "$scratch/restarted.err" ||
+    fail "no line for the server's return: $(cat "$scratch/restarted.err")"
+loudest=$(od -An -td2 -v "$scratch/restarted.raw" | tr -s ' ' '\n' | tr -d - | sort -n | tail -1)
+echo "after the restart the loudest sample is ${loudest:-none}"
+[ "${loudest:-0}" -ge 1000 ] || fail "the tune is not heard after the server's restart"
+
+# Nothing played for three seconds: nothing to count as a drop-out.
+"$vesk" --text < <(sleep 3; echo sluta) > /dev/null 2> "$scratch/idle.err" ||
+    fail "the idle program failed: $(cat "$scratch/idle.err")"
+grep -q 'drop-out' "$scratch/idle.err" && fail "idle: $(cat "$scratch/idle.err")"
+
+[ "$failures" -eq 0 ]
