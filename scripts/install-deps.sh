@@ -29,6 +29,9 @@ packages=(
     # The window's media controls and taskbar progress, tested on a session bus of the test's
     # own: the bus itself, dbus-monitor for what the window says, gdbus to call it.
     dbus-daemon dbus-session-bus-common dbus-bin libglib2.0-bin
+    # Live sound through a PipeWire server of the tests' own, as desktops run it: PipeWire, its
+    # pulse server and WirePlumber, on a private session bus (dbus-daemon, above).
+    pipewire pipewire-pulse wireplumber
 )
 
 missing=()

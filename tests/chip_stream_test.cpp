@@ -73,4 +73,27 @@ TEST(ResampledStream, AWriteStampedInThePastTakesEffectAtOnce) {
     EXPECT_EQ(takeAll(late, 4000), takeAll(on_time, 4000));
 }
 
+TEST(ResampledStream, SkippingAheadPlaysOnAsIfTheSoundHadBeenHeard) {
+    // Given a note keyed on at 1000 in a stream whose device goes away at 1500 and comes back
+    // at 30000, when the stream skips to 30000, then it gives the same samples from there on
+    // as a stream that played all along: the chip has run on, the writes made meanwhile too.
+    sound::ResampledStream skipped(sound::Emulator::Dosbox, kRateHz);
+    sound::WriteQueue skipped_queue;
+    push(skipped_queue, 1000);
+    runTo(skipped, skipped_queue, 1500, 500);
+    takeAll(skipped, 1500 - 200);
+    ASSERT_TRUE(skipped_queue.push({20000, fm::opl2::kKeyOnBlock, 0x12}));  // keyed off
+    skipped.skipTo(30000, skipped_queue);
+    EXPECT_EQ(skipped.taken(), 30000);
+
+    sound::ResampledStream heard(sound::Emulator::Dosbox, kRateHz);
+    sound::WriteQueue heard_queue;
+    push(heard_queue, 1000);
+    ASSERT_TRUE(heard_queue.push({20000, fm::opl2::kKeyOnBlock, 0x12}));
+    runTo(heard, heard_queue, 34800, 500);
+    takeAll(heard, 30000);
+    runTo(skipped, skipped_queue, 34800, 500);
+    EXPECT_EQ(takeAll(skipped, 4000), takeAll(heard, 4000));
+}
+
 }  // namespace
