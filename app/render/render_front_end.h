@@ -44,9 +44,9 @@ public:
     // Renders and puts the file in place. Raises common::RunError or std::runtime_error.
     void render();
 
+    // The chip's sample at which "Start" was pressed: the file's first sample. A caller that
+    // holds the stamps of the writes finds their places in the file from it.
     std::int64_t startFrame() const { return start_frame_; }
-    // The virtual time, exact: samples rendered since the chip's start over the rate.
-    double currentTimeSeconds() const;
 
     // Shell: there is no window.
     void showWindow() override {}
