@@ -4,7 +4,6 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
-#include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
@@ -13,6 +12,8 @@
 #include <QStringList>
 #include <QVariantList>
 #include <QWidget>
+
+#include "app/window/mpris_adaptors.h"
 
 namespace app {
 
@@ -30,86 +31,6 @@ constexpr char kLauncherInterface[] = "com.canonical.Unity.LauncherEntry";
 // How long the program's end waits for the bus to take what was sent; a stalled bus must not
 // keep the program from ending.
 constexpr int kLeaveTimeout_ms = 500;
-
-// org.mpris.MediaPlayer2: who the player is.
-class MprisRootAdaptor final : public QDBusAbstractAdaptor {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
-    Q_PROPERTY(bool CanQuit READ yes)
-    Q_PROPERTY(bool CanRaise READ yes)
-    Q_PROPERTY(bool HasTrackList READ no)
-    Q_PROPERTY(QString Identity READ identity)
-    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
-    Q_PROPERTY(QStringList SupportedUriSchemes READ none)
-    Q_PROPERTY(QStringList SupportedMimeTypes READ none)
-
-public:
-    explicit MprisRootAdaptor(DesktopBus& bus) : QDBusAbstractAdaptor(&bus), bus_(bus) {}
-    bool yes() const { return true; }
-    bool no() const { return false; }
-    QString identity() const { return QString::fromLatin1(kTitle); }
-    QString desktopEntry() const { return bus_.desktopEntry(); }
-    QStringList none() const { return {}; }
-
-public slots:
-    void Raise() { bus_.raise(); }
-    // As "Sluta".
-    void Quit() { bus_.stop(); }
-
-private:
-    DesktopBus& bus_;
-};
-
-// org.mpris.MediaPlayer2.Player: the two buttons, and where the playback stands. The chip's
-// wait cannot pause, and one song has nothing to skip to or seek in.
-class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
-    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
-    Q_PROPERTY(QVariantMap Metadata READ metadata)
-    Q_PROPERTY(qlonglong Position READ position)
-    Q_PROPERTY(double Rate READ one)
-    Q_PROPERTY(double MinimumRate READ one)
-    Q_PROPERTY(double MaximumRate READ one)
-    Q_PROPERTY(double Volume READ one)
-    Q_PROPERTY(bool CanPlay READ yes)
-    Q_PROPERTY(bool CanControl READ yes)
-    Q_PROPERTY(bool CanPause READ no)
-    Q_PROPERTY(bool CanSeek READ no)
-    Q_PROPERTY(bool CanGoNext READ no)
-    Q_PROPERTY(bool CanGoPrevious READ no)
-
-public:
-    explicit MprisPlayerAdaptor(DesktopBus& bus) : QDBusAbstractAdaptor(&bus), bus_(bus) {
-        connect(&bus, &DesktopBus::seeked, this, &MprisPlayerAdaptor::Seeked);
-    }
-    QString playbackStatus() const { return bus_.playbackStatus(); }
-    QVariantMap metadata() const { return bus_.metadata(); }
-    qlonglong position() const { return bus_.position(); }
-    double one() const { return 1.0; }
-    bool yes() const { return true; }
-    bool no() const { return false; }
-
-public slots:
-    // As "Start", also during a playback: a whole playback nested in the current step.
-    void Play() { bus_.play(); }
-    // As "Sluta": the voices keyed off and the program ended.
-    void Stop() { bus_.stop(); }
-    // The keyboard's play key: starts a playback when none runs.
-    void PlayPause() { bus_.playPause(); }
-    void Pause() {}
-    void Next() {}
-    void Previous() {}
-    void Seek(qlonglong) {}
-    void SetPosition(const QDBusObjectPath&, qlonglong) {}
-    void OpenUri(const QString&) {}
-
-signals:
-    void Seeked(qlonglong Position);
-
-private:
-    DesktopBus& bus_;
-};
 
 }  // namespace
 
@@ -228,6 +149,8 @@ QVariantMap DesktopBus::metadata() const {
     };
 }
 
+QString DesktopBus::identity() const { return QString::fromLatin1(kTitle); }
+
 QString DesktopBus::desktopEntry() const { return QGuiApplication::desktopFileName(); }
 
 void DesktopBus::launcherEntry(double progress, bool visible) {
@@ -243,5 +166,3 @@ void DesktopBus::launcherEntry(double progress, bool visible) {
 }
 
 }  // namespace app
-
-#include "desktop_bus.moc"

@@ -41,11 +41,13 @@ public:
     QString playbackStatus() const;
     QVariantMap metadata() const;
     qlonglong position() const { return progress_.position_us(); }
+    QString identity() const;
     QString desktopEntry() const;
 
 signals:
-    // The position jumped: a nested playback started, or the one it was nested in resumed.
-    void seeked(qlonglong position_us);
+    // The position, in microseconds, jumped: a nested playback started, or the one it was
+    // nested in resumed.
+    void seeked(qlonglong);
 
 private:
     DesktopBus(QDBusConnection connection, QWidget& window, QAbstractButton& play_on,
