@@ -10,7 +10,6 @@
 #include <QDBusObjectPath>
 #include <QGuiApplication>
 #include <QStringList>
-#include <QVariantList>
 #include <QWidget>
 
 #include "app/window/mpris_adaptors.h"
@@ -130,7 +129,7 @@ void DesktopBus::playPause() {
 }
 
 void DesktopBus::raise() {
-    window_.show();
+    window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
     window_.raise();
     window_.activateWindow();
 }
