@@ -19,6 +19,13 @@ inline constexpr int kPortByteMask = 0xFF;
 // as 1 (an OPL3 as 0), and there is no busy bit. The timers are never started here, so the
 // chip always answers idle.
 inline constexpr std::uint8_t kIdleStatus = 0x06;
+// Bits 2-1 tell the chips apart: both set on an OPL2, both clear on an OPL3. An ISA bus with
+// nothing on it pulls every line high, so an empty slot reads 0xFF.
+inline constexpr std::uint8_t kChipKindBits = 0x06;
+inline constexpr std::uint8_t kOpl3KindBits = 0x00;
+inline constexpr std::uint8_t kEmptyBus = 0xFF;
+inline constexpr std::uint8_t kTimerFlags = 0xE0;   // IRQ, timer 1 overflow, timer 2 overflow
+inline constexpr std::uint8_t kTimer1Fired = 0xC0;  // IRQ and timer 1, timer 2 masked
 
 // The chip needs about 3.3 us after an address write and 23 us after a data write. On an ISA
 // bus one status read takes roughly 0.7-1.5 us, so the delays are counted in reads, not time.
@@ -42,6 +49,11 @@ inline constexpr int kWaveform = 0xE0;
 inline constexpr int kOperatorBanks[] = {kTremoloVibratoMultiplier, kLevel, kAttackDecay,
                                          kSustainRelease, kWaveform};
 
+// The operator offsets come in three runs of eight, six used in each: the modulators of three
+// channels, then their carriers. Channel 0 has offsets 0 and 3, channel 3 offsets 8 and 11.
+inline constexpr int kOperatorRun = 8;
+inline constexpr int kChannelsPerRun = 3;
+
 // Per channel, at base + channel (0-8).
 inline constexpr int kChannels = 9;
 inline constexpr int kFNumberLow = 0xA0;  // the F-number's low 8 bits
@@ -50,7 +62,21 @@ inline constexpr int kFeedbackConnection = 0xC0;
 inline constexpr int kChannelBanks[] = {kFNumberLow, kKeyOnBlock, kFeedbackConnection};
 
 // Global registers: test, the two timers, timer control, CSM/keyboard split, rhythm.
-inline constexpr int kGlobalRegisters[] = {0x01, 0x02, 0x03, 0x04, 0x08, 0xBD};
+inline constexpr int kTestRegister = 0x01;
+inline constexpr int kTimer1Count = 0x02;  // counts up from here every 80 us, flags at overflow
+inline constexpr int kTimer2Count = 0x03;  // the same every 320 us
+inline constexpr int kTimerControl = 0x04;
+inline constexpr int kKeyboardSplit = 0x08;  // bit 7 CSM mode, bit 6 note select
+inline constexpr int kRhythm = 0xBD;         // AM depth, vibrato depth, rhythm mode, drum keys
+inline constexpr int kGlobalRegisters[] = {kTestRegister, kTimer1Count,   kTimer2Count,
+                                           kTimerControl, kKeyboardSplit, kRhythm};
+
+// Timer control (register 4): bit 7 resets the flags, bits 6-5 mask timers 1 and 2 out of the
+// status, bits 1-0 start timers 2 and 1.
+inline constexpr int kMaskBothTimers = 0x60;
+inline constexpr int kResetTimerFlags = 0x80;
+inline constexpr int kStartTimer1Only = 0x21;  // timer 1 running, timer 2 masked
+inline constexpr int kTimer1TickUs = 80;
 
 // The key-on register 0xB0 + channel: bit 5 keys the channel on, bits 2-4 hold the block
 // (octave) and bits 0-1 the F-number's bits 8-9. Writing 0 keys off and clears the rest.
