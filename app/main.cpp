@@ -38,6 +38,7 @@ bool haveDisplay() {
     app::TextFrontEnd front_end(
         program.port(), clock, 0, stdout, [&program](int status) { program.exit(status); },
         [&program](const std::string& message) { program.fail(message); });
+    front_end.setAfterLoad([&program] { program.sayWhatAnswered(); });
     front_end.run();
 }
 
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
     }
 
     app::Options options = parsed.options;
-    if (!options.text && options.render.empty() && !haveDisplay()) {
+    if (!options.text && !options.detect && options.render.empty() && !haveDisplay()) {
         app::printError(
             "no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset); "
             "using the text front end");
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
         app::printError(e.what());
         return app::failureStatus();
     }
+    if (options.detect) program->exit(program->detect());
     if (!options.render.empty()) runRender(*program);
     if (options.text) runText(*program);
 #ifdef _WIN32

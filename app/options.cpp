@@ -26,8 +26,9 @@ constexpr std::array kChips = {
     ChipEntry{"emulated", Chip::Emulated}, ChipEntry{"none", Chip::None},
     ChipEntry{"serial", Chip::Serial},
 #ifdef __linux__
-    ChipEntry{"ports", Chip::Ports},
+    ChipEntry{"ports", Chip::Ports},       ChipEntry{"alsa", Chip::Alsa},
 #endif
+    ChipEntry{"lpt", Chip::Lpt},
 };
 
 // A whole number from `low` to `high`, digits only (no sign, no spaces); anything else is nullopt.
@@ -56,15 +57,18 @@ constexpr int kMaxBaud = 4000000;
 
 std::optional<int> baudFrom(std::string_view text) { return wholeNumberIn(text, 1, kMaxBaud); }
 
-// "serial:DEVICE[:PROTOCOL]" into the options; the usage error, or "" if it parsed. A device
+// "serial[:DEVICE[:PROTOCOL]]" into the options; the usage error, or "" if it parsed. A device
 // path may hold colons itself (/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0), so a
 // last field is taken as the protocol only if it is a word: a letter, then letters or digits.
 std::string parseSerialChip(std::string_view chip_text, Options& options) {
     constexpr std::string_view kForm = "serial:DEVICE[:PROTOCOL]";
     options.serial_protocol = fm::kDefaultSerialProtocol;
+    options.chip = Chip::Serial;
+    // Without a device, the board is looked for by its USB ID.
+    if (chip_text.find(':') == std::string_view::npos) return {};
     std::string_view device = chip_text.substr(chip_text.find(':') + 1);
-    if (chip_text.find(':') == std::string_view::npos || device.empty())
-        return "--chip serial needs a device: " + std::string(kForm);
+    if (device.empty())
+        return "--chip serial needs a device after the colon: " + std::string(kForm);
     if (const auto colon = device.rfind(':'); colon != std::string_view::npos) {
         const std::string_view last = device.substr(colon + 1);
         auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
@@ -82,7 +86,6 @@ std::string parseSerialChip(std::string_view chip_text, Options& options) {
             if (device.empty()) return "--chip serial needs a device: " + std::string(kForm);
         }
     }
-    options.chip = Chip::Serial;
     options.serial_device = std::string(device);
     return {};
 }
@@ -110,6 +113,19 @@ struct ParseState {
     bool baud_given = false;
 };
 
+// "alsa[:DEVICE]" and "lpt[:DEVICE]"; the device may hold colons itself (hw:0,0).
+std::string parseDeviceChip(const std::string& value, Options& options) {
+    const std::size_t colon = value.find(':');
+    const std::string name = value.substr(0, colon);
+    const std::optional<Chip> chip = chipNamed(name);
+    if (!chip || (*chip != Chip::Alsa && *chip != Chip::Lpt)) return "unknown chip '" + value + "'";
+    options.chip = *chip;
+    options.chip_device = colon == std::string::npos ? "" : value.substr(colon + 1);
+    if (colon != std::string::npos && options.chip_device.empty())
+        return "--chip " + name + " needs a device after the colon";
+    return {};
+}
+
 // One option: its names, its value's name in --help (nullptr for a flag that takes none), its
 // help text (lines after the first go under it), and what it does with its value, returning the
 // usage error or "".
@@ -136,21 +152,30 @@ const std::vector<OptionSpec>& optionTable() {
              "):\n"
              "emulated: an emulated OPL2 played through the sound card\n"
              "none: nowhere; status reads answer as an idle OPL2\n"
-             "serial:DEVICE[:PROTOCOL]: a serial OPL board on DEVICE\n"
-             "(/dev/ttyUSB0, /dev/ttyACM0, COM3); PROTOCOL is\n" +
+             "serial[:DEVICE[:PROTOCOL]]: a serial OPL board on DEVICE\n"
+             "(/dev/ttyUSB0, /dev/ttyACM0, COM3), found by its USB ID\n"
+             "when no DEVICE is given; PROTOCOL is\n" +
              fm::serialProtocolNames() + " (default " +
              fm::serialProtocolName(fm::kDefaultSerialProtocol) + ")"
 #ifdef __linux__
              + "\nports: a real card at 0x388 through ioperm (root)"
+               "\nalsa[:DEVICE]: a sound card's OPL through ALSA's OPL\n"
+               "device (hw:0,0; the first one by default; audio group)"
+               "\nlpt[:DEVICE]: an OPL2LPT or OPL3LPT on a parallel port\n"
+               "(/dev/parport0, the first one by default; lp group)"
 #endif
 #ifdef _WIN32
              + "\ninpout32: a real card through inpout32.dll"
+               "\nlpt[:BASE]: an OPL2LPT or OPL3LPT on the parallel port at\n"
+               "BASE (default 0x378), through inpout32.dll"
 #endif
          ,
          [](const std::string& value, ParseState& s) {
              s.chip_given = true;
              if (value == "serial" || value.starts_with("serial:"))
                  return parseSerialChip(value, s.parsed.options);
+             if (value.find(':') != std::string::npos)
+                 return parseDeviceChip(value, s.parsed.options);
              const std::optional<Chip> chip = chipNamed(value);
              if (!chip) return "unknown chip '" + value + "'";
              s.parsed.options.chip = *chip;
@@ -206,6 +231,13 @@ const std::vector<OptionSpec>& optionTable() {
          [](const std::string& value, ParseState& s) {
              if (value.empty()) return std::string("--port-trace needs a file name");
              s.parsed.options.port_trace = value;
+             return std::string{};
+         }},
+        {'\0', "detect", nullptr,
+         "probe the chip, say what answered, and exit\n"
+         "(status 0 when a chip was found, 1 when none was)",
+         [](const std::string&, ParseState& s) {
+             s.parsed.options.detect = true;
              return std::string{};
          }},
         {'h', "help", nullptr, "show this help and exit",
@@ -362,8 +394,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     if (!o.render.empty() && o.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
     if (!o.render.empty() && o.text) return fail("--render and --text cannot go together");
-    if (state.baud_given && o.chip != Chip::Serial)
-        return fail("--baud needs --chip serial:DEVICE");
+    if (state.baud_given && o.chip != Chip::Serial) return fail("--baud needs --chip serial");
+    if (o.detect && !o.render.empty()) return fail("--detect and --render cannot go together");
+    if (o.detect && !o.capture.empty()) return fail("--detect and --capture cannot go together");
     // Two outputs in one file: one of them would be lost.
     const struct {
         const char* name;

@@ -18,6 +18,8 @@ enum class Chip {
     Inpout32,  // a real card through inpout32.dll (Windows)
     Serial,    // a serial OPL board: --chip serial:DEVICE[:PROTOCOL]
     Ports,     // a real card through the x86 port instructions (Linux)
+    Alsa,      // a sound card's OPL through the kernel's OPL device: --chip alsa[:DEVICE] (Linux)
+    Lpt,       // an OPL2LPT/OPL3LPT on a parallel port: --chip lpt[:DEVICE]
 };
 
 #ifdef _WIN32
@@ -37,9 +39,11 @@ struct Options {
     std::string render;         // render the tune to this WAV file instead of playing it
     std::string capture;        // record register writes to this .vgm, .vgz or .dro file
     std::string port_trace;     // record every port access here
-    std::string serial_device;  // with Chip::Serial: /dev/ttyUSB0, COM3, ...
+    std::string serial_device;  // with Chip::Serial: /dev/ttyUSB0, COM3, ...; empty: found
+    std::string chip_device;    // with Chip::Alsa (hw:0,0) and Chip::Lpt (/dev/parport0, 0x378)
     fm::SerialProtocol serial_protocol = fm::kDefaultSerialProtocol;
     int baud = fm::kDefaultSerialBaud;  // with Chip::Serial
+    bool detect = false;  // probe the chip, say what answered, and exit: 0 found, 1 not
 };
 
 // What the command line asks for: run, print something and stop, or a usage error.

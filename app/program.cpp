@@ -10,9 +10,13 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
+#include "app/chip_report.h"
+#include "app/platform/parallel_lines.h"
 #include "app/platform/quit_signals.h"
+#include "app/platform/serial_boards.h"
 #include "app/platform/serial_link.h"
 #include "capture/capture_port.h"
 #include "common/stop_request.h"
@@ -23,10 +27,14 @@
 #endif
 #ifdef __linux__
 #include "app/platform/port_instructions.h"
+#include "fm/ports/opl_device_port.h"
+#include "sound/alsa_opl_device.h"
 #endif
+#include "fm/ports/lpt_port.h"
 #include "fm/ports/none_port.h"
 #include "fm/ports/serial_port.h"
 #include "fm/ports/trace_port.h"
+#include "fm/timer_test.h"
 #include "sound/gzip.h"
 
 namespace app {
@@ -71,6 +79,7 @@ std::string outputDate() {
 std::unique_ptr<fm::PortIo> Program::makeChip() {
     switch (options_.chip) {
         case Chip::None:
+            link_report_ = "--chip none: no chip, so nothing to probe";
             return std::make_unique<fm::NonePort>();
         case Chip::Inpout32:
 #ifdef _WIN32
@@ -81,14 +90,53 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
             throw std::runtime_error("--chip inpout32 is only available on Windows");
 #endif
         case Chip::Serial: {
+            std::string found_as;
+            if (options_.serial_device.empty()) {
+                // Without a device: the board by its USB ID.
+                const SerialBoardChoice choice = chooseSerialBoard(usbSerialDevices());
+                if (!choice.device) throw std::runtime_error(choice.problem);
+                options_.serial_device = choice.device->device;
+                if (choice.protocol) options_.serial_protocol = *choice.protocol;
+                found_as = choice.board + " (USB " + choice.device->vendor_id + ":" +
+                           choice.device->product_id +
+                           (choice.device->product.empty() ? "" : " " + choice.device->product) +
+                           ")";
+                if (!options_.detect)
+                    printError("playing on " + found_as + " at " + options_.serial_device);
+            }
             auto link = openSerialLink(options_.serial_device, options_.baud,
                                        fm::serialSettleMs(options_.serial_protocol));
             auto serial =
                 std::make_unique<fm::SerialPort>(std::move(link), options_.serial_protocol);
+            link_report_ = (found_as.empty() ? "a serial board" : found_as) + " on " +
+                           options_.serial_device + ": the link is open (" +
+                           fm::serialProtocolName(options_.serial_protocol) + ", " +
+                           std::to_string(options_.baud) +
+                           " baud), but the board cannot be read back, so the chip behind it is "
+                           "taken on trust";
+            link_found_ = true;
             // A real chip keeps sounding after the program has gone: whatever ends the program,
             // a voice left keyed on is keyed off.
             atExit([port = serial.get()] { port->keyOffSounding(); });
             return serial;
+        }
+        case Chip::Lpt: {
+            OpenedParallelPort parallel = openParallelPort(options_.chip_device);
+            link_report_ = "an OPL2LPT or OPL3LPT is taken on trust on parallel port " +
+                           parallel.name + ": the board cannot be read back";
+            link_found_ = true;
+            return std::make_unique<fm::LptPort>(std::move(parallel.lines));
+        }
+        case Chip::Alsa: {
+#ifdef __linux__
+            sound::OpenedOplDevice opened = sound::openOplDevice(options_.chip_device);
+            link_report_ = opened.description + ", which the kernel drives";
+            link_found_ = true;
+            if (!options_.detect) printError("playing on " + opened.description);
+            return std::make_unique<fm::OplDevicePort>(std::move(opened.device));
+#else
+            throw std::runtime_error("--chip alsa is only available on Linux");
+#endif
         }
         case Chip::Ports:
 #ifdef __linux__
@@ -99,6 +147,13 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
 #endif
         case Chip::Emulated:
             break;
+    }
+    if (options_.detect) {
+        // Nothing to probe, and no sound device to open for it.
+        link_report_ = std::string("the emulated chip: an OPL2 (the ") +
+                       sound::emulatorName(options_.emulator) + " core), with no hardware to probe";
+        link_found_ = true;
+        return std::make_unique<fm::NonePort>();
     }
     if (!options_.render.empty()) {
         sound_chip_ = sound::ChipSession::forRender(options_.emulator, options_.rate_hz);
@@ -149,6 +204,9 @@ Program::Program(Options options, std::function<double()> monotonic_s,
                  std::function<std::unique_ptr<fm::PortInstructions>()> port_instructions)
     : options_(std::move(options)), port_instructions_(std::move(port_instructions)) {
     chain_.push_back(makeChip());
+    // A card's status reads are the only word from the hardware; they are kept, not made.
+    if (options_.chip == Chip::Inpout32 || options_.chip == Chip::Ports)
+        status_watch_ = &wrap<fm::StatusWatch>();
     if (!options_.capture.empty()) {
         auto now_s = captureClock(std::move(monotonic_s));
         auto& capture =
@@ -184,6 +242,29 @@ void Program::keyOff() {
     } catch (const std::exception&) {
         // The chip cannot be reached (the fault may be the port itself); the outputs still can.
     }
+}
+
+void Program::sayWhatAnswered(const std::function<void(const std::string&)>& warn) {
+    if (status_watch_ == nullptr) return;
+    const ChipReport report = statusReport(*status_watch_);
+    if (report.line.empty()) return;
+    printError(report.line);
+    if (report.warning && warn) warn(report.line);
+}
+
+int Program::detect() {
+    ChipReport report;
+    if (status_watch_ != nullptr) {
+        // The chip's timer ticks in real time; the wait sleeps, which only ever lasts longer.
+        report = timerReport(fm::runTimerTest(port(), [](int wait_us) {
+            std::this_thread::sleep_for(std::chrono::microseconds(wait_us));
+        }));
+    } else {
+        report = {link_report_, false, link_found_};
+    }
+    std::fflush(stderr);
+    std::printf("%s\n", report.line.c_str());
+    return report.found ? 0 : 1;
 }
 
 int Program::runFinishers(int status, bool abandoning) {

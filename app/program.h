@@ -12,6 +12,7 @@
 #include "fm/port_io.h"
 #include "fm/ports/direct_port.h"
 #include "fm/ports/key_on_watch.h"
+#include "fm/ports/status_watch.h"
 #include "sound/chip_session.h"
 
 namespace app {
@@ -67,6 +68,13 @@ public:
     // Runs the finishers without ending the process; for tests and orderly shutdown.
     int finish(int status);
 
+    // After start-up, with a real card: one line saying what its status reads showed. Where
+    // they showed no chip, `warn` (the window's message) is given the same line too.
+    void sayWhatAnswered(const std::function<void(const std::string&)>& warn = {});
+    // --detect: probes the chip (the timer test on a card's ports; what the link or the kernel
+    // knows elsewhere), prints the finding, and returns the exit status: 0 found, 1 not.
+    int detect();
+
     // The emulated chip at the back of the chain, or nullptr with --chip none. Its
     // writeTimeSeconds() is the time source for anything that records register writes.
     sound::ChipSession* soundChip() { return sound_chip_.get(); }
@@ -89,6 +97,11 @@ private:
     std::vector<Finisher> finishers_;
     std::unique_ptr<common::AtomicFile> trace_file_;
     fm::KeyOnWatch* key_on_ = nullptr;
+    // With a card's ports: what its status reads answered.
+    fm::StatusWatch* status_watch_ = nullptr;
+    // Where the chip cannot be probed through its ports: what the link or the kernel knows.
+    std::string link_report_;
+    bool link_found_ = false;
 };
 
 // The status of a run that failed: 1, or 128 + the quit signal that brought the failure about

@@ -56,6 +56,7 @@ void TextFrontEnd::runHandler(Handler handler) {
 
 void TextFrontEnd::run() {
     runHandler([this] { vesk_.Form_Load(); });
+    if (after_load_) after_load_();
     for (;;) {
         // Idle: nothing plays, so end of input closes the window at once.
         if (input_.ended() && pending_.empty()) end(exitStatus());

@@ -24,6 +24,9 @@ public:
     // Start-up, then commands until "sluta", end of input or a quit signal. Does not return.
     [[noreturn]] void run();
 
+    // Called once start-up has reached the chip, before the first command is read.
+    void setAfterLoad(std::function<void()> after_load) { after_load_ = std::move(after_load); }
+
     // Shell
     void showWindow() override;
     void unloadWindow() override;
@@ -53,6 +56,7 @@ private:
     std::FILE* out_;
     std::function<void(int)> end_;
     std::function<void(const std::string&)> fatal_;
+    std::function<void()> after_load_;
     std::string pending_;
     bool skipping_line_ = false;  // within a line too long to be a command, up to its newline
     bool progress_on_tty_ = false;

@@ -25,6 +25,14 @@ void runWindow(Program& program, int& argc, char** argv) {
     };
     MainWindow window(program.port(), clock, std::move(hooks));
     window.load();
+    // Not modal: the window stays usable, and the tune can still be tried.
+    program.sayWhatAnswered([&window](const std::string& line) {
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("vesk"),
+                                    QString::fromStdString(line), QMessageBox::Ok, &window);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    });
     QApplication::exec();
     program.exit(0);
 }

@@ -48,6 +48,11 @@ void runWindow(Program& program, int&, char**) {
     };
     Win32Window window(program.port(), clock, std::move(hooks));
     window.load();
+    program.sayWhatAnswered([error_box](const std::string& line) {
+        if (error_box)
+            MessageBoxW(nullptr, wideFromUtf8(line).c_str(), L"vesk",
+                        MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND);
+    });
     window.run();
 }
 
