@@ -177,7 +177,54 @@ with wave.open(sys.argv[1]) as w:
 PY
     [ -z "$(find "$run_dir" -name '*.tmp')" ] || fail "temporary file left behind"
     ;;
-*) echo "usage: vesk_text.sh sluta|mid-note|ctrl-c|no-library|no-inp32|options|emulated-silent|emulated-dummy|render VESK.EXE DLL_DIR WINE-RUN..." >&2
+what-answered)
+    # After start-up, one line says what the status reads showed, from the reads start-up makes
+    # anyway: the library's record is start-up's trace whatever the card answers.
+    printf 'sluta\n' > "$work/in"
+    for answer in "standin:OPL2 at 0x388" \
+        "standin_opl3:an OPL3 at 0x388 (it plays the tune as an OPL2)" \
+        "standin_empty:nothing answers at 0x388: every status read gave 0xff; is the card in, and set to this address?"; do
+        install_library "${answer%%:*}"
+        rm -f "$run_dir/record.txt"
+        status=$(vesk --text)
+        [ "$status" = 0 ] || fail "${answer%%:*}: exit $status: $(cat "$work/err")"
+        [ "$(tr -d '\r' < "$work/err")" = "vesk: ${answer#*:}" ] ||
+            fail "${answer%%:*}: said: $(cat "$work/err")"
+        cmp "$work/startup.txt" "$run_dir/record.txt" || fail "${answer%%:*}: the record differs"
+    done
+    ;;
+detect)
+    # --detect runs the timer test and says what it found: 0 for an OPL2 whose timer runs, 1
+    # for an empty bus. The test's writes keep the chip's delays and leave the timers stopped.
+    : > "$work/in"
+    install_library standin_timers
+    rm -f "$run_dir/record.txt"
+    status=$(vesk --detect)
+    [ "$status" = 0 ] || fail "exit $status with a chip: $(cat "$work/err")"
+    [ "$(tr -d '\r' < "$work/out")" = "OPL2 at 0x388 (timer test: status 0x06, then 0xc6)" ] ||
+        fail "said: $(cat "$work/out") $(cat "$work/err")"
+    python3 - "$run_dir/record.txt" <<'PY' || fail "not the timer test's accesses"
+import sys
+lines = open(sys.argv[1]).read().split("\n")[:-1]
+writes, reads, selected = [], 0, None
+for line in lines:
+    kind, port, *value = line.split()
+    if kind == "in":
+        reads += 1
+    elif port == "0388":
+        selected = int(value[0], 16)
+    else:
+        writes.append((selected, int(value[0], 16)))
+assert writes == [(4, 0x60), (4, 0x80), (2, 0xFF), (4, 0x21), (4, 0x60), (4, 0x80)], writes
+assert reads == 6 * (6 + 35) + 2, reads  # each write's delays, and the two status reads
+PY
+    install_library standin_empty
+    status=$(vesk --detect)
+    [ "$status" = 1 ] || fail "exit $status on an empty bus"
+    tr -d '\r' < "$work/out" | grep -q '^no OPL chip at 0x388 (timer test: status 0xff, then 0xff)' ||
+        fail "said: $(cat "$work/out")"
+    ;;
+*) echo "usage: vesk_text.sh sluta|mid-note|ctrl-c|no-library|no-inp32|options|emulated-silent|emulated-dummy|render|what-answered|detect VESK.EXE DLL_DIR WINE-RUN..." >&2
    exit 2 ;;
 esac
 echo "$case: passed"
