@@ -8,6 +8,7 @@
 #include "app/options.h"
 #include "app/platform/clock.h"
 #include "app/platform/input_wait.h"
+#include "app/platform/privileges.h"
 #include "app/platform/quit_signals.h"
 #include "app/program.h"
 #include "app/render/render_front_end.h"
@@ -92,6 +93,16 @@ int main(int argc, char** argv) {
     }
 
     app::Options options = parsed.options;
+    // Only a card's ports need root, and only until they are granted (the program gives it up
+    // there); nothing else is done as root that the user lent it for.
+    if (options.chip != app::Chip::Ports) {
+        try {
+            app::giveUpLentRoot();
+        } catch (const std::exception& e) {
+            app::printError(e.what());
+            return 1;
+        }
+    }
     if (!options.text && !options.detect && options.render.empty() && !haveDisplay()) {
         app::printError(
             "no display found (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset); "

@@ -15,6 +15,7 @@
 
 #include "app/chip_report.h"
 #include "app/platform/parallel_lines.h"
+#include "app/platform/privileges.h"
 #include "app/platform/quit_signals.h"
 #include "app/platform/serial_boards.h"
 #include "app/platform/serial_link.h"
@@ -140,8 +141,13 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
         }
         case Chip::Ports:
 #ifdef __linux__
-            return std::make_unique<fm::DirectPort>(port_instructions_ ? port_instructions_()
-                                                                       : machinePortInstructions());
+        {
+            auto card = std::make_unique<fm::DirectPort>(
+                port_instructions_ ? port_instructions_() : machinePortInstructions());
+            // The ports are granted: root has done its part, before anything else opens.
+            giveUpLentRoot();
+            return card;
+        }
 #else
             throw std::runtime_error("--chip ports is only available on Linux");
 #endif

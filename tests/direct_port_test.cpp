@@ -1,6 +1,7 @@
 // --chip ports through the port-instruction seam. The instructions here are stand-ins: a test
 // must never reach the machine's ioperm, outb or inb (tests run as root, where they work).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -86,6 +87,10 @@ struct TimerCard final : fm::PortInstructions {
 
 class DirectPorts : public ::testing::Test {
 protected:
+    // Once the ports are granted, root lent through sudo is given back; the tests' own root,
+    // were they run through sudo, is not the program's to give.
+    DirectPorts() { unsetenv("SUDO_UID"); }
+
     app::Program makeProgram(int refuse_with = 0, std::uint8_t status = 0x06) {
         app::Options options;
         options.text = true;
@@ -172,7 +177,7 @@ TEST_F(DirectPorts, StartUpSaysWhatItsStatusReadsShowedWithoutAnAccessOfItsOwn) 
     }
 }
 
-TEST(ChipDetection, TimerTestFindsTheChipAndLeavesItsTimersStopped) {
+TEST_F(DirectPorts, TimerTestFindsTheChipAndLeavesItsTimersStopped) {
     const struct {
         std::uint8_t kind_bits;
         bool has_timer;
@@ -206,6 +211,27 @@ TEST(ChipDetection, TimerTestFindsTheChipAndLeavesItsTimersStopped) {
         EXPECT_EQ(writes, (std::vector<std::string>{"0004<-0060", "0004<-0080", "0002<-00ff",
                                                     "0004<-0021", "0004<-0060", "0004<-0080"}));
     }
+}
+
+TEST_F(DirectPorts, RootLentThroughSudoIsGivenBackBeforeAnyFileIsMade) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can be lent";
+    constexpr uid_t kUser = 65534;  // nobody, whom sudo would have named
+    std::filesystem::permissions(dir_.path(), std::filesystem::perms::all);
+    // Given `sudo vesk --chip ports --port-trace FILE`, when the program has its ports, then
+    // the trace is made by the user, and root cannot be taken back.
+    EXPECT_EXIT(
+        {
+            setenv("SUDO_UID", "65534", 1);
+            setenv("SUDO_GID", "65534", 1);
+            app::Program program = makeProgram();
+            const bool user = geteuid() == kUser && getegid() == kUser && setuid(0) != 0;
+            std::_Exit(program.finish(0) == 0 && user ? 0 : 3);
+        },
+        testing::ExitedWithCode(0), "");
+    struct stat made {};
+    ASSERT_EQ(stat(trace().c_str(), &made), 0) << "the trace was not written";
+    EXPECT_EQ(made.st_uid, kUser);
+    EXPECT_EQ(made.st_gid, kUser);
 }
 
 TEST_F(DirectPorts, RefusedPortsAreOneLineNamingTheCauseAndTheRemedy) {
