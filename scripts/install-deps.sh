@@ -7,6 +7,9 @@ packages=(
     qt6-base-dev fonts-dejavu-core
     libgtest-dev libgmock-dev libbenchmark-dev
     libadplug-dev libsdl2-dev libsndfile1-dev libsoxr-dev
+    # Real chips without root: a sound card's OPL through ALSA's hwdep calls, and the OPL2LPT
+    # on a parallel port through libieee1284.
+    libasound2-dev libieee1284-3-dev
     adplay python3 time
     # Live sound through a sound server of the tests' own, recorded and analysed; ALSA's pulse
     # plugin lets the bench reach the same server through SDL's alsa driver.

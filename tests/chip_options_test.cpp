@@ -1,4 +1,5 @@
-// The command line's real-chip options: --chip serial:DEVICE[:PROTOCOL], --baud, --chip ports.
+// The command line's real-chip options: --chip serial[:DEVICE[:PROTOCOL]], --baud, --chip ports,
+// alsa[:DEVICE], lpt[:DEVICE], and --detect.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -28,7 +29,8 @@ TEST(ChipOptions, SerialChipNamesADeviceAndMaybeAProtocol) {
         {std::string("serial:") + by_path, by_path, fm::SerialProtocol::Arduino},
         {std::string("serial:") + by_path + ":nuke", by_path, fm::SerialProtocol::Nuke},
         {"serial:/dev/ttyUSB0:opl3duo", nullptr, {}},
-        {"serial", nullptr, {}},
+        {"serial", "", fm::SerialProtocol::Arduino},  // found by its USB ID
+        {"serial:", nullptr, {}},
         {"serial::nuke", nullptr, {}},
     };
     for (const auto& c : cases) {
@@ -55,6 +57,39 @@ TEST(ChipOptions, BaudIsAWholeRateForASerialChipOnly) {
 #ifdef __linux__
     EXPECT_EQ(parse({"--chip", "ports"}).options.chip, app::Chip::Ports);
 #endif
+}
+
+TEST(ChipOptions, AlsaAndLptTakeAnOptionalDeviceAndDetectStandsAlone) {
+    const struct {
+        std::vector<const char*> args;
+        app::Chip chip;
+        const char* device;  // nullptr: a usage error
+    } cases[] = {
+        {{"--chip", "lpt"}, app::Chip::Lpt, ""},
+        {{"--chip=lpt:/dev/parport1"}, app::Chip::Lpt, "/dev/parport1"},
+        {{"--chip", "lpt:0x278"}, app::Chip::Lpt, "0x278"},
+        {{"--chip", "lpt:"}, app::Chip::Lpt, nullptr},
+#ifdef __linux__
+        {{"--chip", "alsa"}, app::Chip::Alsa, ""},
+        {{"--chip", "alsa:hw:1,0", "--detect"}, app::Chip::Alsa, "hw:1,0"},
+#else
+        {{"--chip", "alsa"}, app::Chip::Alsa, nullptr},
+#endif
+        {{"--chip", "lpt", "--baud", "9600"}, app::Chip::Lpt, nullptr},
+        {{"--detect", "--capture", "x.vgm"}, app::Chip::Emulated, nullptr},
+        {{"--detect", "--render", "x.wav"}, app::Chip::Emulated, nullptr},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parse(c.args);
+        SCOPED_TRACE(c.args.back());
+        if (c.device == nullptr) {
+            EXPECT_EQ(parsed.action, Action::UsageError);
+            continue;
+        }
+        ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
+        EXPECT_EQ(parsed.options.chip, c.chip);
+        EXPECT_EQ(parsed.options.chip_device, c.device);
+    }
 }
 
 }  // namespace
