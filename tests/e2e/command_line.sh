@@ -65,9 +65,12 @@ stray_arg|unexpected argument 'stray_arg'
 --text=yes|--text takes no value
 -xh|unknown option '-x'
 --capture x.wav|--capture takes a .vgm, .vgz or .dro file, not 'x.wav'
---chip serial|--chip serial needs a device: serial:DEVICE[:PROTOCOL]
+--chip serial:|--chip serial needs a device after the colon: serial:DEVICE[:PROTOCOL]
 --chip serial:/dev/ttyUSB0:bogus|unknown serial protocol 'bogus' (arduino, nuke or retrowave)
---baud 9600|--baud needs --chip serial:DEVICE
+--chip lpt:|--chip lpt needs a device after the colon
+--chip none:x|unknown chip 'none:x'
+--baud 9600|--baud needs --chip serial
+--detect --capture x.vgm|--detect and --capture cannot go together
 CASES
 
 # A unique start of a long name stands for it, as in GNU tools.
