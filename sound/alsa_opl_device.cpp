@@ -185,12 +185,13 @@ OpenedOplDevice openOplDevice(const std::string& name) {
     }
     const bool opl3 = found->iface == SND_HWDEP_IFACE_OPL3;
     if (opl3) {
-        // The driver starts an OPL3 in its OPL2 mode, yet leaves the chip's OPL3 registers on,
-        // where a channel sounds only on the outputs its 0xC0 turns on. In its own mode the
-        // driver sets them; it also clears the 4-operator pairings.
-        const int error = snd_hwdep_ioctl(
-            hwdep, SNDRV_DM_FM_IOCTL_SET_MODE,
-            reinterpret_cast<void*>(static_cast<std::intptr_t>(SNDRV_DM_FM_MODE_OPL3)));
+        // The driver starts an OPL3 with the chip's OPL3 registers on, where a channel sounds
+        // only on the outputs its 0xC0 turns on, yet in its own OPL2 mode it leaves those bits
+        // clear. In its OPL3 mode it sets them; it also clears the 4-operator pairings. The
+        // mode is the call's argument itself, not a pointer to it.
+        void* const mode = reinterpret_cast<void*>(  // NOLINT(performance-no-int-to-ptr)
+            static_cast<std::intptr_t>(SNDRV_DM_FM_MODE_OPL3));
+        const int error = snd_hwdep_ioctl(hwdep, SNDRV_DM_FM_IOCTL_SET_MODE, mode);
         if (error < 0) {
             snd_hwdep_close(hwdep);
             throw std::runtime_error("cannot set up the OPL device " + hw + ": " +
