@@ -117,8 +117,11 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
                            "taken on trust";
             link_found_ = true;
             // A real chip keeps sounding after the program has gone: whatever ends the program,
-            // a voice left keyed on is keyed off.
-            atExit([port = serial.get()] { port->keyOffSounding(); });
+            // a voice left keyed on is keyed off, and the line gets its own settings back.
+            atExit([port = serial.get()] {
+                port->keyOffSounding();
+                port->closeLink();
+            });
             return serial;
         }
         case Chip::Lpt: {

@@ -38,8 +38,6 @@ constexpr int kTempAttempts = 100;
 constexpr std::size_t kSendChunk = 64 * 1024;
 // How often a wait for a FIFO's reader, or for room in it, looks at a stop request.
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
-// After a stop request, a reader that takes nothing for this long is given up on.
-constexpr auto kGraceAfterStop = std::chrono::milliseconds(500);
 
 void printNotice(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
 void (*g_notice)(const std::string&) = printNotice;
@@ -280,8 +278,7 @@ void AtomicFile::send(const char* data, std::size_t size) {
             return;
         }
         // The reader takes its time: wait for room, but not against a request to stop.
-        if (stopRequested() != 0 &&
-            std::chrono::steady_clock::now() - last_progress > kGraceAfterStop) {
+        if (stopRequested() != 0 && std::chrono::steady_clock::now() - last_progress > kStopGrace) {
             failure_ = "stopped while the reader took no data";
             return;
         }

@@ -3,8 +3,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 namespace common {
+
+// After a stop request, an output that has taken no data for this long is given up on: the
+// program still ends within a second.
+inline constexpr std::chrono::milliseconds kStopGrace{500};
 
 inline std::atomic<int> g_stop_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");

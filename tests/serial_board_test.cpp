@@ -7,6 +7,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -152,9 +154,10 @@ struct Finished {
 
 // Runs the program, typing `input`, reading the board's side all the while. Standard input
 // ends after `input`, unless `hang_up` is given: then the master is closed as soon as
-// hang_up(bytes so far) says so.
+// hang_up(bytes so far, the program's pid) says so.
 Finished run(Pty& pty, const readers::ScratchDir& dir, std::vector<std::string> args,
-             const std::string& input, const std::function<bool(const Bytes&)>& hang_up = {}) {
+             const std::string& input,
+             const std::function<bool(const Bytes&, pid_t)>& hang_up = {}) {
     Finished done;
     int in[2];
     EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
@@ -186,7 +189,7 @@ Finished run(Pty& pty, const readers::ScratchDir& dir, std::vector<std::string> 
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) != pid) {
         if (!pty.readInto(done.wire, 20)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (hang_up && hang_up(done.wire)) pty.hangUp();
+        if (hang_up && hang_up(done.wire, pid)) pty.hangUp();
         if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
     }
     done.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -198,6 +201,15 @@ Finished run(Pty& pty, const readers::ScratchDir& dir, std::vector<std::string> 
     text << std::ifstream(errors).rdbuf();
     done.errors = text.str();
     return done;
+}
+
+// Whether the line's settings are `found` again.
+bool sameSettings(int fd, const termios& found) {
+    termios now{};
+    if (tcgetattr(fd, &now) != 0) return false;
+    return now.c_iflag == found.c_iflag && now.c_oflag == found.c_oflag &&
+           now.c_cflag == found.c_cflag && now.c_lflag == found.c_lflag &&
+           cfgetospeed(&now) == cfgetospeed(&found);
 }
 
 struct Board {
@@ -217,18 +229,27 @@ TEST_P(BoardOnPty, ReceivesExactlyTheTracedRegisterWritesOnARawLine) {
                                      "serial:" + pty.path + ":" + board.protocol, "--port-trace",
                                      (dir.path() / "t.txt").string()};
     if (*board.baud != '\0') args.insert(args.end(), {"--baud", board.baud});
-    const Finished done = run(pty, dir, args, "start\nsluta\n");
-    ASSERT_EQ(done.status, 0) << done.errors;
+    termios found{};
+    ASSERT_EQ(tcgetattr(pty.slave, &found), 0);
+    // The line as the program set it, looked at once step 1 has begun; then SIGTERM, which
+    // acts as "Sluta".
+    termios tio{};
+    const Finished done = run(pty, dir, args, "start\n", [&](const Bytes& wire, pid_t pid) {
+        if (tio.c_cflag == 0 && decode(board.protocol, wire).size() >= kStartupWrites + 2) {
+            tcgetattr(pty.slave, &tio);
+            kill(pid, SIGTERM);
+        }
+        return false;
+    });
+    ASSERT_EQ(done.status, 143) << done.errors;
 
-    // Start-up, step 1's key-ons and Sluta's key-offs, in order, and nothing else: the way
-    // out finds nothing left to key off.
+    // Start-up, step 1's key-ons and the key-offs, in order, and nothing else: the way out
+    // finds nothing left to key off.
     const Writes traced = traceWrites(dir.path() / "t.txt");
     ASSERT_EQ(traced.size(), kStartupWrites + kStepKeyOnWrites + 2);
     EXPECT_EQ(decode(board.protocol, done.wire), traced);
 
-    // The line as the program left it: the rate asked for, 8N1, no flow control, raw.
-    termios tio{};
-    ASSERT_EQ(tcgetattr(pty.slave, &tio), 0);
+    // The rate asked for, 8N1, no flow control, raw.
     EXPECT_EQ(cfgetospeed(&tio), board.speed);
     EXPECT_EQ(cfgetispeed(&tio), board.speed);
     EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
@@ -236,6 +257,8 @@ TEST_P(BoardOnPty, ReceivesExactlyTheTracedRegisterWritesOnARawLine) {
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP), 0u);
     EXPECT_EQ(tio.c_oflag & OPOST, 0u) << "0x0A would go out as 0x0D 0x0A";
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    // And once the program has gone, the line as it was found.
+    EXPECT_TRUE(sameSettings(pty.slave, found));
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, BoardOnPty,
@@ -249,11 +272,12 @@ TEST(SerialBoard, LinkLostMidSongIsOneLineNamingTheDeviceAndTheCaptureIsFinished
     Pty pty;
     const auto capture = dir.path() / "c.vgm";
     // Given a playback under way, when the board goes away after step 1's key-ons...
-    const Finished done = run(
-        pty, dir,
-        {"--text", "--chip", "serial:" + pty.path + ":nuke", "--capture", capture.string()},
-        "start\n",
-        [](const Bytes& wire) { return wire.size() >= 3 * (kStartupWrites + kStepKeyOnWrites); });
+    const Finished done =
+        run(pty, dir,
+            {"--text", "--chip", "serial:" + pty.path + ":nuke", "--capture", capture.string()},
+            "start\n", [](const Bytes& wire, pid_t) {
+                return wire.size() >= 3 * (kStartupWrites + kStepKeyOnWrites);
+            });
     // ...the next write fails: status 1, one line naming the device.
     EXPECT_EQ(done.status, 1);
     EXPECT_EQ(std::count(done.errors.begin(), done.errors.end(), '\n'), 1) << done.errors;
@@ -281,6 +305,90 @@ TEST(SerialBoard, NoDeviceIsOneLineBeforeAnythingIsWritten) {
     EXPECT_EQ(std::count(done.errors.begin(), done.errors.end(), '\n'), 1) << done.errors;
     EXPECT_NE(done.errors.find("/nonexistent/ttyUSB9: No such file"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(capture));
+}
+
+TEST(SerialBoard, QuitSignalWhileTheBoardTakesNothingEndsAtOnceAndGivesTheLineBack) {
+    // Given a board that takes no byte (its line stopped, as flow control stops it)
+    readers::ScratchDir dir;
+    Pty pty;
+    termios found{};
+    ASSERT_EQ(tcgetattr(pty.slave, &found), 0);
+    ASSERT_EQ(tcflow(pty.slave, TCOOFF), 0);
+    const auto trace = dir.path() / "t.txt";
+    // when Ctrl-C comes a second into the stall
+    std::chrono::steady_clock::time_point sent{};
+    const Finished done =
+        run(pty, dir, {"--text", "--chip", "serial:" + pty.path, "--port-trace", trace.string()},
+            "start\n", [&](const Bytes&, pid_t pid) {
+                if (sent == std::chrono::steady_clock::time_point{} &&
+                    std::filesystem::exists(dir.path() / "stderr")) {
+                    std::this_thread::sleep_for(std::chrono::seconds(1));
+                    kill(pid, SIGINT);
+                    sent = std::chrono::steady_clock::now();
+                }
+                return false;
+            });
+    const auto took = std::chrono::steady_clock::now() - sent;
+    // then the program ends as Ctrl-C ends it, long before the stall limit, with its trace
+    // finished and the line as it was found
+    EXPECT_EQ(done.status, 130) << done.errors;
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_TRUE(std::filesystem::exists(trace));
+    tcflow(pty.slave, TCOON);
+    EXPECT_TRUE(sameSettings(pty.slave, found));
+}
+
+// Runs the program with its standard streams on the pty, which is also its controlling
+// terminal when `controlling`; returns the exit status and what the terminal showed.
+std::pair<int, std::string> runOnTerminal(Pty& pty, bool controlling,
+                                          std::vector<std::string> args) {
+    args.insert(args.begin(), VESK_BINARY);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (controlling) {
+            setsid();
+            ioctl(pty.slave, TIOCSCTTY, 0);
+        }
+        for (int fd = 0; fd <= 2; ++fd) dup2(pty.slave, fd);
+        execv(VESK_BINARY, argv.data());
+        _exit(127);
+    }
+    Bytes shown;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (waitpid(pid, &status, WNOHANG) != pid) {
+        pty.readInto(shown, 20);
+        if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
+    }
+    while (pty.readInto(shown, 100)) {
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(shown.begin(), shown.end())};
+}
+
+TEST(SerialBoard, TheProgramsOwnTerminalAndStandardStreamsAreNoBoard) {
+    // Each case: whether the pty is the controlling terminal, the device named, the reason.
+    const struct {
+        bool controlling;
+        std::string device;
+        std::string why;
+    } cases[] = {
+        {true, "", "it is this program's own terminal"},
+        {false, "/proc/self/fd/0", "it is this program's standard input"},
+    };
+    for (const auto& c : cases) {
+        Pty pty;
+        termios found{};
+        ASSERT_EQ(tcgetattr(pty.slave, &found), 0);
+        const std::string device = c.device.empty() ? pty.path : c.device;
+        const auto [status, shown] =
+            runOnTerminal(pty, c.controlling, {"--text", "--chip", "serial:" + device});
+        EXPECT_EQ(status, 1) << device;
+        EXPECT_EQ(shown, "vesk: cannot use serial device " + device + ": " + c.why + "\r\n");
+        EXPECT_TRUE(sameSettings(pty.slave, found)) << device;
+    }
 }
 
 // Ends the run with a run-time error at the nth register write.

@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,8 +13,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/platform/quit_signals.h"
 #include "app/platform/serial_link.h"
 #include "common/run_error.h"
+#include "common/stop_request.h"
 
 namespace app {
 
@@ -40,8 +44,9 @@ std::string reason(int error) { return std::strerror(error); }
 
 class PosixSerialLink final : public fm::SerialLink {
 public:
-    PosixSerialLink(std::string device, int fd) : device_(std::move(device)), fd_(fd) {}
-    ~PosixSerialLink() override { close(fd_); }
+    PosixSerialLink(std::string device, int fd, const termios& found)
+        : device_(std::move(device)), fd_(fd), found_(found) {}
+    ~PosixSerialLink() override { close(); }
     PosixSerialLink(const PosixSerialLink&) = delete;
     PosixSerialLink& operator=(const PosixSerialLink&) = delete;
 
@@ -58,14 +63,37 @@ public:
             }
             if (wrote < 0 && errno == EINTR) continue;
             if (wrote < 0 && errno != EAGAIN && errno != EWOULDBLOCK) lost(errno);
-            // The output buffer is full: wait for room, but not for ever.
-            const auto left =
-                kSerialStallLimit - (std::chrono::steady_clock::now() - last_progress);
-            const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            // The output buffer is full: wait for room, but not for ever, and after a quit
+            // signal only briefly.
+            const auto waited = std::chrono::steady_clock::now() - last_progress;
+            const bool stopping = common::stopRequested() != 0;
+            const std::chrono::nanoseconds limit =
+                stopping ? std::chrono::nanoseconds(common::kStopGrace)
+                         : std::chrono::nanoseconds(kSerialStallLimit);
+            const auto left_ms =
+                std::chrono::ceil<std::chrono::milliseconds>(limit - waited).count();
+            if (left_ms <= 0 && stopping)
+                serialBoardLost(device_, "it took no data, and the program was asked to stop");
             if (left_ms <= 0) serialBoardStalled(device_);
-            pollfd ready{fd_, POLLOUT, 0};
-            if (poll(&ready, 1, static_cast<int>(left_ms)) < 0 && errno != EINTR) lost(errno);
+            // The quit signals' pipe wakes the wait; once a stop is asked for, the grace's
+            // timeout alone ends it (the pipe may stay readable until a front end drains it).
+            pollfd ready[2] = {{fd_, POLLOUT, 0}, {quitSignalFd(), POLLIN, 0}};
+            const nfds_t count = stopping || ready[1].fd < 0 ? 1 : 2;
+            if (poll(ready, count, static_cast<int>(left_ms)) < 0 && errno != EINTR) lost(errno);
         }
+    }
+
+    void close() override {
+        if (fd_ < 0) return;
+        // What is still queued goes out with the settings it was sent under; a board that takes
+        // nothing is not waited for long.
+        const auto until = std::chrono::steady_clock::now() + common::kStopGrace;
+        for (int queued = 0; ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 &&
+                             std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        tcsetattr(fd_, TCSANOW, &found_);
+        ::close(fd_);
+        fd_ = -1;
     }
 
 private:
@@ -77,7 +105,23 @@ private:
 
     std::string device_;
     int fd_;
+    termios found_;  // the line's settings before we set it up
 };
+
+// Why DEVICE, open on fd, is not a board: it is the program's own terminal or one of its
+// standard streams, which the register bytes would scramble. Empty if it may be one.
+std::string notABoard(int fd) {
+    if (isatty(fd) != 0 && tcgetsid(fd) == getsid(0)) return "it is this program's own terminal";
+    struct stat device {};
+    if (fstat(fd, &device) != 0 || !S_ISCHR(device.st_mode)) return {};
+    constexpr const char* kStreams[] = {"standard input", "standard output", "standard error"};
+    for (int stream = 0; stream <= 2; ++stream) {
+        struct stat other {};
+        if (fstat(stream, &other) == 0 && S_ISCHR(other.st_mode) && other.st_rdev == device.st_rdev)
+            return std::string("it is this program's ") + kStreams[stream];
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -104,10 +148,15 @@ std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int ba
     struct Closer {
         int fd;
         bool keep = false;
+        bool restore = false;  // once known, the settings found are put back
+        termios found{};
         ~Closer() {
-            if (!keep) close(fd);
+            if (keep) return;
+            if (restore) tcsetattr(fd, TCSANOW, &found);
+            close(fd);
         }
     } closer{fd};
+    if (const std::string why = notABoard(fd); !why.empty()) throw fail(why);
 
     // Two programs writing one board would interleave their writes.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
@@ -116,6 +165,8 @@ std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int ba
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
         throw fail(errno == ENOTTY ? "not a serial device" : reason(errno));
+    closer.found = tio;
+    closer.restore = true;
     // Raw bytes both ways: no echo, no line editing, no CR/LF translation, no signals from
     // control characters, no software flow control (XON/XOFF are register values here).
     cfmakeraw(&tio);
@@ -139,7 +190,7 @@ std::unique_ptr<fm::SerialLink> openSerialLink(const std::string& device, int ba
     // Whatever a restarting board printed meanwhile is not ours to read.
     tcflush(fd, TCIFLUSH);
     closer.keep = true;
-    return std::make_unique<PosixSerialLink>(device, fd);
+    return std::make_unique<PosixSerialLink>(device, fd, closer.found);
 }
 
 }  // namespace app

@@ -21,6 +21,9 @@ public:
     // Sends every byte, in order, before returning. A link that fails raises
     // common::RunError (DeviceLost) with a message naming the device.
     virtual void send(std::span<const std::uint8_t> bytes) = 0;
+    // Gives the line back as it was found (its settings restored), after what was sent has
+    // gone out or, for a board that takes nothing, a moment's wait. Sends nothing more.
+    virtual void close() {}
 };
 
 // A write to the address port latches the register; a write to the data port sends that
@@ -39,6 +42,8 @@ public:
     // is not written again, so after a clean ending the wire carries the program's writes
     // and nothing else.
     void keyOffSounding();
+    // The last step of the way out: the line is given back as it was found.
+    void closeLink() { link_->close(); }
 
     bool linkUp() const { return lost_.empty(); }
 
