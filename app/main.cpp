@@ -126,8 +126,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     app::runWindow(*program, argc, argv);
 #else
-    const std::string reason = app::openWindow(*program, argc, argv);
-    app::printError("cannot load the window (" + reason + "); using the text front end");
+    app::printError(app::openWindow(*program, argc, argv));
     runText(*program);
 #endif
 }

@@ -22,6 +22,7 @@
 #include "app/window/desktop_bus.h"
 #include "app/window_geometry.h"
 #include "common/run_error.h"
+#include "common/stop_request.h"
 
 #if __has_include(<xcb/xcb.h>)
 #include <xcb/xcb.h>
@@ -142,8 +143,10 @@ void MainWindow::showWindow() {
 
 void MainWindow::unloadWindow() {
     // The process ends right after this, so taking the window off the screen and the bus is
-    // all there is.
-    hide();
+    // all there is. The window not after a quit signal: the display may be the reason it came
+    // (a frozen X server, whose reply hide() would wait for), and the window goes with the
+    // connection anyway.
+    if (common::stopRequested() == 0) hide();
     if (bus_) bus_->leave();
 }
 

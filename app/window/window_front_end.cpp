@@ -1,15 +1,138 @@
 // The window shell's way in: a Qt application around the window object, started by the loader.
 #include "app/window/window_front_end.h"
 
+#include <dlfcn.h>
+
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "app/platform/clock.h"
 #include "app/window/main_window.h"
+#include "common/stop_request.h"
 
 namespace app {
 
-void runWindow(Program& program, int& argc, char** argv) {
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Whether Qt has a platform plugin of this name ("xcb", "wayland-egl"), where it looks for one.
+bool havePlatformPlugin(const std::string& name) {
+    std::vector<std::filesystem::path> folders;
+    if (const std::string path = environment("QT_QPA_PLATFORM_PLUGIN_PATH"); !path.empty())
+        folders.emplace_back(path);
+    const std::string plugins = environment("QT_PLUGIN_PATH");
+    for (std::size_t at = 0; at <= plugins.size();) {
+        const std::size_t end = std::min(plugins.find(':', at), plugins.size());
+        if (end > at)
+            folders.push_back(std::filesystem::path(plugins.substr(at, end - at)) / "platforms");
+        at = end + 1;
+    }
+    folders.push_back(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms");
+    // Qt's "wayland" is the plugin file qwayland-generic.
+    const std::string file = "libq" + (name == "wayland" ? "wayland-generic" : name) + ".so";
+    std::error_code error;
+    for (const auto& folder : folders)
+        if (std::filesystem::exists(folder / file, error)) return true;
+    return false;
+}
+
+// Opens a connection through the client library Qt's plugin itself uses, then closes it.
+// Loaded here, not linked: the plugin that needs it is loaded only once the probe has passed.
+bool connects(const char* library, const char* connect_name, const char* error_name,
+              const char* disconnect_name) {
+    void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return false;
+    bool reached = false;
+    if (error_name != nullptr) {
+        // xcb: a connection object always comes back; it carries the failure.
+        using Connect = void*(const char*, int*);
+        using HasError = int(void*);
+        using Disconnect = void(void*);
+        auto* connect = reinterpret_cast<Connect*>(dlsym(handle, connect_name));
+        auto* has_error = reinterpret_cast<HasError*>(dlsym(handle, error_name));
+        auto* disconnect = reinterpret_cast<Disconnect*>(dlsym(handle, disconnect_name));
+        if (connect != nullptr && has_error != nullptr && disconnect != nullptr) {
+            void* connection = connect(nullptr, nullptr);
+            reached = connection != nullptr && has_error(connection) == 0;
+            if (connection != nullptr) disconnect(connection);
+        }
+    } else {
+        // Wayland: null where the compositor cannot be reached.
+        using Connect = void*(const char*);
+        using Disconnect = void(void*);
+        auto* connect = reinterpret_cast<Connect*>(dlsym(handle, connect_name));
+        auto* disconnect = reinterpret_cast<Disconnect*>(dlsym(handle, disconnect_name));
+        if (connect != nullptr && disconnect != nullptr) {
+            void* display = connect(nullptr);
+            reached = display != nullptr;
+            if (display != nullptr) disconnect(display);
+        }
+    }
+    dlclose(handle);
+    return reached;
+}
+
+// Picks the Qt platform to open the window on, checking first that its display answers: Qt
+// aborts the process when it cannot open one. Wayland comes first where both are set and this
+// Qt has a Wayland platform. Returns the platform, or "" with `why` naming what failed.
+std::string reachablePlatform(std::string& why) {
+    std::vector<std::string> candidates;
+    if (const std::string asked = environment("QT_QPA_PLATFORM"); !asked.empty()) {
+        for (std::size_t at = 0; at <= asked.size();) {
+            const std::size_t end = std::min(asked.find(';', at), asked.size());
+            if (end > at) candidates.push_back(asked.substr(at, end - at));
+            at = end + 1;
+        }
+    } else {
+        if (!environment("WAYLAND_DISPLAY").empty()) candidates.emplace_back("wayland");
+        if (!environment("DISPLAY").empty()) candidates.emplace_back("xcb");
+    }
+    auto note = [&why](const std::string& reason) { why += (why.empty() ? "" : "; ") + reason; };
+    for (const std::string& platform : candidates) {
+        // "xcb:option=value": the plugin's name comes before the colon.
+        const std::string plugin = platform.substr(0, platform.find(':'));
+        const bool wayland = plugin.rfind("wayland", 0) == 0;
+        if (!havePlatformPlugin(plugin)) {
+            note(wayland ? "cannot open the Wayland display \"" + environment("WAYLAND_DISPLAY") +
+                               "\" (WAYLAND_DISPLAY): Qt has no Wayland platform plugin"
+                         : "Qt has no platform plugin \"" + plugin + "\" (QT_QPA_PLATFORM)");
+            continue;
+        }
+        if (plugin == "xcb" &&
+            !connects("libxcb.so.1", "xcb_connect", "xcb_connection_has_error", "xcb_disconnect")) {
+            note("cannot open the X display \"" + environment("DISPLAY") + "\" (DISPLAY)");
+            continue;
+        }
+        if (wayland && !connects("libwayland-client.so.0", "wl_display_connect", nullptr,
+                                 "wl_display_disconnect")) {
+            note("cannot open the Wayland display \"" + environment("WAYLAND_DISPLAY") +
+                 "\" (WAYLAND_DISPLAY)");
+            continue;
+        }
+        return platform;
+    }
+    if (why.empty()) note("no display is set");
+    return {};
+}
+
+}  // namespace
+
+std::string runWindow(Program& program, int& argc, char** argv) {
+    std::string why;
+    const std::string platform = reachablePlatform(why);
+    if (platform.empty()) return why;
+    // Exactly the one that answered: Qt's own fallback would abort on the next.
+    setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
+
     QApplication application(argc, argv);
     // Names the menu entry, so a Wayland shell shows its icon for this window.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.vesk"));
@@ -18,10 +141,12 @@ void runWindow(Program& program, int& argc, char** argv) {
     hooks.end_program = [&program](int status) { program.exit(status); };
     hooks.report_fatal = [&program](const std::string& fault) {
         printError("run-time error: " + fault);
-        QMessageBox::critical(
-            nullptr, QStringLiteral("vesk"),
-            QStringLiteral("Run-time error: %1").arg(QString::fromStdString(fault)));
-        program.exit(1);
+        // A fault that a quit signal brought about is not held up by a box to click away.
+        if (common::stopRequested() == 0)
+            QMessageBox::critical(
+                nullptr, QStringLiteral("vesk"),
+                QStringLiteral("Run-time error: %1").arg(QString::fromStdString(fault)));
+        program.exit(failureStatus());
     };
     MainWindow window(program.port(), clock, std::move(hooks));
     window.load();
@@ -39,6 +164,8 @@ void runWindow(Program& program, int& argc, char** argv) {
 
 }  // namespace app
 
-extern "C" void vesk_window_run(app::Program* program, int* argc, char** argv) {
-    app::runWindow(*program, *argc, argv);
+extern "C" const char* vesk_window_run(app::Program* program, int* argc, char** argv) {
+    static std::string reason;
+    reason = app::runWindow(*program, *argc, argv);
+    return reason.c_str();
 }

@@ -2,8 +2,12 @@
 #include "app/window/window_module.h"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -25,12 +29,46 @@ std::vector<std::filesystem::path> moduleCandidates() {
     return {beside / kModuleFile, beside / VESK_WINDOW_MODULE_DIR / kModuleFile};
 }
 
+// Why the file at `path` is not a whole shared object of this machine's kind, or "". The loader
+// maps a file's segments without looking at its length, and touching a page past the end of a
+// truncated file kills the process with SIGBUS; so the file is checked against its program
+// headers first.
+std::string damage(const std::filesystem::path& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error) return error.message();
+    std::ifstream in(path, std::ios::binary);
+    ElfW(Ehdr) header{};
+    if (!in.read(reinterpret_cast<char*>(&header), sizeof header) ||
+        std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+        return "not a shared object";
+    if (header.e_phentsize != sizeof(ElfW(Phdr))) return "not built for this machine";
+    const std::string truncated = "damaged (" + std::to_string(size) + " bytes, cut short)";
+    const std::uintmax_t headers_end =
+        header.e_phoff + std::uintmax_t{header.e_phnum} * header.e_phentsize;
+    if (headers_end > size) return truncated;
+    if (header.e_shoff + std::uintmax_t{header.e_shnum} * header.e_shentsize > size)
+        return truncated;
+    in.seekg(static_cast<std::streamoff>(header.e_phoff));
+    for (int i = 0; i < header.e_phnum; ++i) {
+        ElfW(Phdr) segment{};
+        if (!in.read(reinterpret_cast<char*>(&segment), sizeof segment)) return truncated;
+        if (segment.p_type == PT_LOAD && segment.p_offset + segment.p_filesz > size)
+            return truncated;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string openWindow(Program& program, int& argc, char** argv) {
     std::string reasons;
     for (const auto& path : moduleCandidates()) {
         if (!std::filesystem::exists(path)) continue;
+        if (const std::string why = damage(path); !why.empty()) {
+            reasons += std::string(reasons.empty() ? "" : "; ") + path.string() + ": " + why;
+            continue;
+        }
         // Bound at once: a module that does not fit this program fails here, not mid-tune.
         void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (module == nullptr) {
@@ -42,9 +80,12 @@ std::string openWindow(Program& program, int& argc, char** argv) {
             reasons += std::string(reasons.empty() ? "" : "; ") + dlerror();
             continue;
         }
-        entry(&program, &argc, argv);
+        // Returns only where no display can be opened.
+        return std::string(entry(&program, &argc, argv)) + "; using the text front end";
     }
-    return reasons.empty() ? std::string(kModuleFile) + " not found" : reasons;
+    return "cannot load the window (" +
+           (reasons.empty() ? std::string(kModuleFile) + " not found" : reasons) +
+           "); using the text front end";
 }
 
 }  // namespace app

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The window under a real X server (Xvfb) that goes away under a playback, kills our connection
-# (xdotool windowkill) or destroys our window with no close event. Each takes a way out that
-# keys off the voices and finishes the outputs.
+# (xdotool windowkill), destroys our window with no close event, or stops answering while a
+# quit signal comes. Each takes a way out that keys off the voices and finishes the outputs.
+# And where no window can open (a display set but out of reach, a damaged window module): one
+# line, then the text front end.
 set -uo pipefail
 vesk=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -80,6 +82,64 @@ if start_playing destroyed; then
     wait "$vesk_pid"
     check destroyed $? 0
 fi
+
+# The server stops answering (SIGSTOP) under a playback; a quit signal still ends the program
+# at once, with its outputs finished.
+for sig in TERM INT HUP; do
+    if start_playing "frozen_$sig"; then
+        kill -STOP "$xvfb_pid"
+        sent=$(date +%s%N)
+        kill -"$sig" "$vesk_pid"
+        # A program that waits on the server is killed after 5 s, and fails below.
+        for _ in $(seq 50); do kill -0 "$vesk_pid" 2> /dev/null || break; sleep 0.1; done
+        took_ms=$((($(date +%s%N) - sent) / 1000000))
+        # vesk_pid is timeout's; the program is its child.
+        for pid in $(ps -o pid= --ppid "$vesk_pid") "$vesk_pid"; do kill -KILL "$pid" 2> /dev/null; done
+        wait "$vesk_pid"
+        status=$?
+        kill -CONT "$xvfb_pid"
+        check "frozen_$sig" "$status" $((128 + $(kill -l "$sig")))
+        # A second or two spare for a loaded machine; a wait on the server would be for ever.
+        [ "$took_ms" -lt 3000 ] || fail "$sig under a frozen server took $took_ms ms"
+    fi
+done
+kill "$xvfb_pid"
+wait "$xvfb_pid" 2> /dev/null
+xvfb_pid=
+
+# No window can open: one line naming the display or the module, then the text front end, with
+# the trace finished and nothing left behind. Each case: the environment, then what the line
+# names.
+mkdir "$work/module" && cp "$vesk" "$work/module/vesk"
+while read -r setting named; do
+    program=$vesk
+    case $setting in
+        truncate=*)
+            # A window module cut short, beside a copy of the program that loads it.
+            cp "$(dirname "$vesk")/vesk_window.so" "$work/module/"
+            truncate -s "${setting#truncate=}" "$work/module/vesk_window.so"
+            program=$work/module/vesk
+            setting=DISPLAY=:99
+            ;;
+    esac
+    echo sluta | (cd "$work" && exec env -u DISPLAY "$setting" "$program" --chip none \
+        --port-trace "$work/none.trace" > "$work/none.out" 2> "$work/none.err")
+    status=$?
+    [ "$status" = 0 ] || fail "$setting ($named): exits $status: $(head -3 "$work/none.err")"
+    [ "$(grep -c . "$work/none.err")" = 1 ] && grep -qF "$named" "$work/none.err" ||
+        fail "$setting ($named): $(head -3 "$work/none.err")"
+    grep -q 'type "start"' "$work/none.out" || fail "$setting ($named): no text front end"
+    grep -q '^out 0389' "$work/none.trace" || fail "$setting ($named): no trace"
+    ! ls "$work" "$work/module" | grep -q '\.tmp$' || fail "$setting ($named): temporary files left"
+    rm -f "$work/none.trace"
+done << 'EOF'
+DISPLAY=:99 ":99"
+DISPLAY=garbage::: "garbage:::"
+WAYLAND_DISPLAY=wayland-vesk-test "wayland-vesk-test"
+QT_QPA_PLATFORM=bogus "bogus"
+truncate=4096 vesk_window.so
+truncate=20000 vesk_window.so
+EOF
 
 [ "$failures" = 0 ] && echo "X server: all checks passed"
 exit $((failures > 0))
