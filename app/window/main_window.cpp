@@ -143,10 +143,11 @@ void MainWindow::showWindow() {
 
 void MainWindow::unloadWindow() {
     // The process ends right after this, so taking the window off the screen and the bus is
-    // all there is. The window not after a quit signal: the display may be the reason it came
-    // (a frozen X server, whose reply hide() would wait for), and the window goes with the
+    // all there is. On X not after a quit signal: the display may be the reason it came (a
+    // frozen server, whose reply hide() would wait for), and the window goes with the
     // connection anyway.
-    if (common::stopRequested() == 0) hide();
+    if (common::stopRequested() == 0 || QGuiApplication::platformName() != QLatin1String("xcb"))
+        hide();
     if (bus_) bus_->leave();
 }
 

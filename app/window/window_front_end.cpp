@@ -45,46 +45,56 @@ bool havePlatformPlugin(const std::string& name) {
     return false;
 }
 
-// Opens a connection through the client library Qt's plugin itself uses, then closes it.
-// Loaded here, not linked: the plugin that needs it is loaded only once the probe has passed.
-bool connects(const char* library, const char* connect_name, const char* error_name,
-              const char* disconnect_name) {
-    void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) return false;
-    bool reached = false;
-    if (error_name != nullptr) {
-        // xcb: a connection object always comes back; it carries the failure.
-        using Connect = void*(const char*, int*);
-        using HasError = int(void*);
-        using Disconnect = void(void*);
-        auto* connect = reinterpret_cast<Connect*>(dlsym(handle, connect_name));
-        auto* has_error = reinterpret_cast<HasError*>(dlsym(handle, error_name));
-        auto* disconnect = reinterpret_cast<Disconnect*>(dlsym(handle, disconnect_name));
-        if (connect != nullptr && has_error != nullptr && disconnect != nullptr) {
-            void* connection = connect(nullptr, nullptr);
-            reached = connection != nullptr && has_error(connection) == 0;
-            if (connection != nullptr) disconnect(connection);
+// A connection to the display, opened through the client library Qt's plugin itself uses (loaded
+// here, not linked: that plugin is loaded only once the probe has passed), and held until Qt has
+// its own: an X server that has no other client resets when the last one leaves, and Qt's
+// connection would meet the reset.
+class DisplayProbe {
+public:
+    DisplayProbe() = default;
+    ~DisplayProbe() { close(); }
+    DisplayProbe(const DisplayProbe&) = delete;
+    DisplayProbe& operator=(const DisplayProbe&) = delete;
+
+    // xcb: a connection object always comes back, carrying any failure (error_name tells).
+    // Wayland (error_name null): null where the compositor cannot be reached.
+    bool connect(const char* library, const char* connect_name, const char* error_name,
+                 const char* disconnect_name) {
+        close();
+        library_ = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+        if (library_ == nullptr) return false;
+        disconnect_ = reinterpret_cast<Disconnect*>(dlsym(library_, disconnect_name));
+        void* connect = dlsym(library_, connect_name);
+        if (disconnect_ == nullptr || connect == nullptr) return false;
+        if (error_name != nullptr) {
+            using HasError = int(void*);
+            auto* has_error = reinterpret_cast<HasError*>(dlsym(library_, error_name));
+            if (has_error == nullptr) return false;
+            connection_ = reinterpret_cast<void* (*)(const char*, int*)>(connect)(nullptr, nullptr);
+            return connection_ != nullptr && has_error(connection_) == 0;
         }
-    } else {
-        // Wayland: null where the compositor cannot be reached.
-        using Connect = void*(const char*);
-        using Disconnect = void(void*);
-        auto* connect = reinterpret_cast<Connect*>(dlsym(handle, connect_name));
-        auto* disconnect = reinterpret_cast<Disconnect*>(dlsym(handle, disconnect_name));
-        if (connect != nullptr && disconnect != nullptr) {
-            void* display = connect(nullptr);
-            reached = display != nullptr;
-            if (display != nullptr) disconnect(display);
-        }
+        connection_ = reinterpret_cast<void* (*)(const char*)>(connect)(nullptr);
+        return connection_ != nullptr;
     }
-    dlclose(handle);
-    return reached;
-}
+
+    void close() {
+        if (connection_ != nullptr && disconnect_ != nullptr) disconnect_(connection_);
+        connection_ = nullptr;
+        if (library_ != nullptr) dlclose(library_);
+        library_ = nullptr;
+    }
+
+private:
+    using Disconnect = void(void*);
+    void* library_ = nullptr;
+    void* connection_ = nullptr;
+    Disconnect* disconnect_ = nullptr;
+};
 
 // Picks the Qt platform to open the window on, checking first that its display answers: Qt
 // aborts the process when it cannot open one. Wayland comes first where both are set and this
 // Qt has a Wayland platform. Returns the platform, or "" with `why` naming what failed.
-std::string reachablePlatform(std::string& why) {
+std::string reachablePlatform(DisplayProbe& probe, std::string& why) {
     std::vector<std::string> candidates;
     if (const std::string asked = environment("QT_QPA_PLATFORM"); !asked.empty()) {
         for (std::size_t at = 0; at <= asked.size();) {
@@ -107,13 +117,13 @@ std::string reachablePlatform(std::string& why) {
                          : "Qt has no platform plugin \"" + plugin + "\" (QT_QPA_PLATFORM)");
             continue;
         }
-        if (plugin == "xcb" &&
-            !connects("libxcb.so.1", "xcb_connect", "xcb_connection_has_error", "xcb_disconnect")) {
+        if (plugin == "xcb" && !probe.connect("libxcb.so.1", "xcb_connect",
+                                              "xcb_connection_has_error", "xcb_disconnect")) {
             note("cannot open the X display \"" + environment("DISPLAY") + "\" (DISPLAY)");
             continue;
         }
-        if (wayland && !connects("libwayland-client.so.0", "wl_display_connect", nullptr,
-                                 "wl_display_disconnect")) {
+        if (wayland && !probe.connect("libwayland-client.so.0", "wl_display_connect", nullptr,
+                                      "wl_display_disconnect")) {
             note("cannot open the Wayland display \"" + environment("WAYLAND_DISPLAY") +
                  "\" (WAYLAND_DISPLAY)");
             continue;
@@ -128,12 +138,14 @@ std::string reachablePlatform(std::string& why) {
 
 std::string runWindow(Program& program, int& argc, char** argv) {
     std::string why;
-    const std::string platform = reachablePlatform(why);
+    DisplayProbe probe;
+    const std::string platform = reachablePlatform(probe, why);
     if (platform.empty()) return why;
     // Exactly the one that answered: Qt's own fallback would abort on the next.
     setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
 
     QApplication application(argc, argv);
+    probe.close();
     // Names the menu entry, so a Wayland shell shows its icon for this window.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.vesk"));
     RealClock clock;

@@ -21,7 +21,7 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 start_x() {
     exec 3> "$work/display"
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 > /dev/null 2>&1 &
+    Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 640x480x24 > /dev/null 2>&1 &
     xvfb_pid=$!
     exec 3>&-
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
