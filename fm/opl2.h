@@ -78,6 +78,38 @@ inline constexpr int kResetTimerFlags = 0x80;
 inline constexpr int kStartTimer1Only = 0x21;  // timer 1 running, timer 2 masked
 inline constexpr int kTimer1TickUs = 80;
 
+// The fields of the per-operator and per-channel registers, as masks within each byte.
+// 0x20 + op: tremolo, vibrato, sustaining envelope, key-scale rate, frequency multiplier.
+inline constexpr int kTremoloBit = 0x80;
+inline constexpr int kVibratoBit = 0x40;
+inline constexpr int kSustainingBit = 0x20;
+inline constexpr int kKeyScaleRateBit = 0x10;
+inline constexpr int kMultiplierMask = 0x0F;
+// 0x40 + op: key-scale level in bits 6-7, attenuation in bits 0-5.
+inline constexpr int kKeyScaleLevelShift = 6;
+inline constexpr int kAttenuationMask = 0x3F;
+// 0x60 + op and 0x80 + op: attack or sustain level in the high nibble, decay or release in the
+// low one.
+inline constexpr int kHighNibbleShift = 4;
+inline constexpr int kNibbleMask = 0x0F;
+// 0xE0 + op: an OPL2 has four waveforms.
+inline constexpr int kWaveformMask = 0x03;
+// 0xC0 + ch: feedback in bits 1-3, bit 0 set for additive (parallel) operators.
+inline constexpr int kFeedbackShift = 1;
+inline constexpr int kFeedbackMask = 0x07;
+inline constexpr int kConnectionBit = 0x01;
+// 0xBD: AM depth, vibrato depth, rhythm mode, then the bass drum, snare, tom-tom, cymbal and
+// hi-hat keys. 0x08: bit 6 note select (the keyboard split).
+inline constexpr int kAmDepthBit = 0x80;
+inline constexpr int kVibratoDepthBit = 0x40;
+inline constexpr int kRhythmModeBit = 0x20;
+inline constexpr int kBassDrumBit = 0x10;
+inline constexpr int kSnareBit = 0x08;
+inline constexpr int kTomTomBit = 0x04;
+inline constexpr int kCymbalBit = 0x02;
+inline constexpr int kHiHatBit = 0x01;
+inline constexpr int kNoteSelectBit = 0x40;
+
 // The key-on register 0xB0 + channel: bit 5 keys the channel on, bits 2-4 hold the block
 // (octave) and bits 0-1 the F-number's bits 8-9. Writing 0 keys off and clears the rest.
 inline constexpr int kKeyOnBit = 0x20;

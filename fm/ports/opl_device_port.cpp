@@ -54,27 +54,25 @@ OperatorSettings OplDevicePort::operatorSettings(int channel, int op) const {
     OperatorSettings s;
     s.op = static_cast<std::uint8_t>(op);
     s.voice = static_cast<std::uint8_t>(channel);
-    // 0x20: bit 7 tremolo, 6 vibrato, 5 sustaining envelope, 4 key-scale rate, 0-3 multiplier.
-    s.am = bit(flags, 0x80);
-    s.vibrato = bit(flags, 0x40);
-    s.do_sustain = bit(flags, 0x20);
-    s.kbd_scale = bit(flags, 0x10);
-    s.harmonic = field(flags, 0, 0x0F);
-    // 0x40: bits 6-7 key-scale level, 0-5 attenuation; the driver takes a volume instead.
-    s.scale_level = field(level, 6, 0x03);
-    s.volume = static_cast<std::uint8_t>(0x3F - (level & 0x3F));
-    s.attack = field(attack_decay, 4, 0x0F);
-    s.decay = field(attack_decay, 0, 0x0F);
-    s.sustain = field(sustain_release, 4, 0x0F);
-    s.release = field(sustain_release, 0, 0x0F);
-    // 0xC0: bits 1-3 feedback, bit 0 connection.
-    s.feedback = field(connection, 1, 0x07);
-    s.connection = bit(connection, 0x01);
+    s.am = bit(flags, opl2::kTremoloBit);
+    s.vibrato = bit(flags, opl2::kVibratoBit);
+    s.do_sustain = bit(flags, opl2::kSustainingBit);
+    s.kbd_scale = bit(flags, opl2::kKeyScaleRateBit);
+    s.harmonic = field(flags, 0, opl2::kMultiplierMask);
+    // The driver takes a volume where the chip has an attenuation.
+    s.scale_level = field(level, opl2::kKeyScaleLevelShift, 0x03);
+    s.volume = static_cast<std::uint8_t>(opl2::kAttenuationMask - (level & opl2::kAttenuationMask));
+    s.attack = field(attack_decay, opl2::kHighNibbleShift, opl2::kNibbleMask);
+    s.decay = field(attack_decay, 0, opl2::kNibbleMask);
+    s.sustain = field(sustain_release, opl2::kHighNibbleShift, opl2::kNibbleMask);
+    s.release = field(sustain_release, 0, opl2::kNibbleMask);
+    s.feedback = field(connection, opl2::kFeedbackShift, opl2::kFeedbackMask);
+    s.connection = bit(connection, opl2::kConnectionBit);
     // An OPL3 sounds a channel only on the outputs its 0xC0 turns on; an OPL2 has one output,
     // and the driver leaves these out for it.
     s.left = 1;
     s.right = 1;
-    s.waveform = field(reg(opl2::kWaveform + offset), 0, 0x03);
+    s.waveform = field(reg(opl2::kWaveform + offset), 0, opl2::kWaveformMask);
     return s;
 }
 
@@ -82,8 +80,10 @@ NoteSettings OplDevicePort::noteSettings(int channel) const {
     const std::uint8_t key_on = reg(opl2::kKeyOnBlock + channel);
     NoteSettings n;
     n.voice = static_cast<std::uint8_t>(channel);
-    n.octave = field(key_on, 2, 0x07);
-    n.fnum = static_cast<std::uint16_t>(reg(opl2::kFNumberLow + channel) | (key_on & 0x03) << 8);
+    n.octave = static_cast<std::uint8_t>(key_on / opl2::kBlockMultiplier & 0x07);
+    n.fnum =
+        static_cast<std::uint16_t>(reg(opl2::kFNumberLow + channel) |
+                                   (key_on * opl2::kFNumberHighDivisor & opl2::kFNumberHighBits));
     n.key_on = bit(key_on, opl2::kKeyOnBit);
     return n;
 }
@@ -91,15 +91,15 @@ NoteSettings OplDevicePort::noteSettings(int channel) const {
 ChipParams OplDevicePort::chipParams() const {
     const std::uint8_t rhythm = reg(opl2::kRhythm);
     ChipParams p;
-    p.am_depth = bit(rhythm, 0x80);
-    p.vib_depth = bit(rhythm, 0x40);
-    p.rhythm = bit(rhythm, 0x20);
-    p.bass = bit(rhythm, 0x10);
-    p.snare = bit(rhythm, 0x08);
-    p.tomtom = bit(rhythm, 0x04);
-    p.cymbal = bit(rhythm, 0x02);
-    p.hihat = bit(rhythm, 0x01);
-    p.kbd_split = bit(reg(opl2::kKeyboardSplit), 0x40);
+    p.am_depth = bit(rhythm, opl2::kAmDepthBit);
+    p.vib_depth = bit(rhythm, opl2::kVibratoDepthBit);
+    p.rhythm = bit(rhythm, opl2::kRhythmModeBit);
+    p.bass = bit(rhythm, opl2::kBassDrumBit);
+    p.snare = bit(rhythm, opl2::kSnareBit);
+    p.tomtom = bit(rhythm, opl2::kTomTomBit);
+    p.cymbal = bit(rhythm, opl2::kCymbalBit);
+    p.hihat = bit(rhythm, opl2::kHiHatBit);
+    p.kbd_split = bit(reg(opl2::kKeyboardSplit), opl2::kNoteSelectBit);
     return p;
 }
 
