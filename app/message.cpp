@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <mutex>
 
+#include "app/platform/input_wait.h"
+
 namespace app {
 
 namespace {
 
 std::mutex g_lock;
 std::FILE* g_status_line = nullptr;  // where a status line stands open, guarded by g_lock
+std::uint64_t g_lines_shown = 0;     // message lines written to a terminal, guarded by g_lock
 
 void endStatusLineLocked() {
     if (g_status_line == nullptr) return;
@@ -107,6 +110,7 @@ void printMessage(std::FILE* stream, std::string_view message) {
     std::fflush(stdout);
     std::fputs(line.c_str(), stream);
     std::fflush(stream);
+    if (isTerminal(stream)) ++g_lines_shown;
 }
 
 void printError(std::string_view message) { printMessage(stderr, message); }
@@ -124,6 +128,11 @@ void statusLineClosed() {
 void endStatusLine() {
     const std::lock_guard<std::mutex> hold(g_lock);
     endStatusLineLocked();
+}
+
+std::uint64_t messageLinesShown() {
+    const std::lock_guard<std::mutex> hold(g_lock);
+    return g_lines_shown;
 }
 
 }  // namespace app

@@ -2,6 +2,7 @@
 // character in a name or an input shown escaped rather than sent to the terminal.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -26,5 +27,8 @@ void statusLineOpened(std::FILE* stream);
 void statusLineClosed();
 // Ends an open status line with a newline, so that what follows starts on a line of its own.
 void endStatusLine();
+// How many message lines have gone to a terminal so far. A status line drawn above the cursor
+// counts the rows that scrolled in below it, these among them, to find itself again.
+std::uint64_t messageLinesShown();
 
 }  // namespace app

@@ -35,6 +35,8 @@ packages=(
     # Live sound through a PipeWire server of the tests' own, as desktops run it: PipeWire, its
     # pulse server and WirePlumber, on a private session bus (dbus-daemon, above).
     pipewire pipewire-pulse wireplumber
+    # A real terminal for the text front end's and the render's terminal test.
+    tmux
 )
 
 missing=()

@@ -26,6 +26,9 @@ public:
     Read readReady(std::string& into);
 
     bool ended() const { return ended_; }
+    // Whether the input is a terminal in its line mode that shows what is typed, each line
+    // entered taking a row of the screen.
+    bool echoesTyping() const;
 
 private:
     int input_fd_;

@@ -1,5 +1,6 @@
 // poll() on standard input and on the quit signals' self-pipe.
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +33,12 @@ InputWait::Read InputWait::readReady(std::string& into) {
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) return Read::Nothing;
     ended_ = true;
     return Read::Ended;
+}
+
+bool InputWait::echoesTyping() const {
+    termios tio{};
+    return tcgetattr(input_fd_, &tio) == 0 && (tio.c_lflag & ECHO) != 0 &&
+           (tio.c_lflag & ICANON) != 0;
 }
 
 bool isTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }

@@ -86,6 +86,12 @@ InputWait::Read InputWait::readReady(std::string& into) {
     return Read::Ended;
 }
 
+bool InputWait::echoesTyping() const {
+    DWORD mode = 0;
+    return GetConsoleMode(reader_->input, &mode) != 0 && (mode & ENABLE_ECHO_INPUT) != 0 &&
+           (mode & ENABLE_LINE_INPUT) != 0;
+}
+
 // Only a console that takes the escape sequences the progress line redraws itself with; an
 // older one gets a line per step, as a file does.
 bool isTerminal(std::FILE* stream) {

@@ -22,6 +22,7 @@ RenderFrontEnd::RenderFrontEnd(fm::PortIo& port, sound::ChipSession& chip,
     : chip_(chip),
       run_(*chip.run()),
       wav_(wav, chip.run()->rateHz()),
+      wav_path_(wav),
       progress_(progress),
       end_(std::move(end)),
       quit_signal_(std::move(quit_signal)),
@@ -88,6 +89,14 @@ void RenderFrontEnd::render() {
         throw std::runtime_error(std::to_string(lost) +
                                  " register writes did not reach the emulated chip");
     wav_.commit();
+    // On a terminal, what was made; piped, a render is as silent as any Unix tool.
+    if (progress_ != nullptr) {
+        char length[32];
+        std::snprintf(length, sizeof length, "%.2f s",
+                      static_cast<double>(end_frame - start_frame_) / rate_hz);
+        printMessage(progress_, "wrote " + common::utf8Name(wav_path_) + ": " + length + ", " +
+                                    std::to_string(rate_hz) + " Hz, 16-bit mono WAV");
+    }
 }
 
 void RenderFrontEnd::clearProgress() {

@@ -71,6 +71,7 @@ private:
     sound::ChipSession& chip_;
     sound::ChipTimeline& run_;
     sound::WavFile wav_;
+    std::filesystem::path wav_path_;
     std::optional<RenderWriter> writer_;  // while render() runs; stopped before wav_ is touched
     std::FILE* progress_;
     std::function<void(int)> end_;

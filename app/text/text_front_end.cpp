@@ -18,6 +18,10 @@ namespace {
 
 constexpr std::size_t kMaxLine = 4096;
 
+// Rows a status line may drift up as lines come in below it before a new one is begun: within
+// the smallest terminal in use (24 rows), so that it has not scrolled off the top.
+constexpr int kStatusReach = 20;
+
 std::string normalised(std::string line) {
     auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
     line.erase(line.begin(), std::find_if_not(line.begin(), line.end(), blank));
@@ -70,6 +74,9 @@ void TextFrontEnd::showWindow() {
 
 void TextFrontEnd::unloadWindow() {
     endStatusLine();
+    // A quit key (Ctrl-C) leaves its echo on the typing line; what follows starts below it.
+    if (status_rows_up_ > 0 && exitStatus() != 0) std::fputc('\n', out_);
+    status_rows_up_ = 0;
     std::fflush(out_);
 }
 
@@ -110,6 +117,10 @@ void TextFrontEnd::readInput() {
     const std::size_t before = pending_.size();
     // End of input is the window being closed; a playback under way runs on to its end.
     if (input_.readReady(pending_) != InputWait::Read::Data) return;
+    // Each line typed has moved the cursor, and the line being typed, one row further down.
+    if (status_rows_up_ > 0 && input_.echoesTyping())
+        status_rows_up_ += static_cast<int>(std::count(
+            pending_.begin() + static_cast<std::ptrdiff_t>(before), pending_.end(), '\n'));
     if (skipping_line_) {
         // The rest of a runaway line goes too, up to and with its newline.
         const std::size_t newline = pending_.find('\n', before);
@@ -147,9 +158,10 @@ void TextFrontEnd::stepStarted(int step, int depth, const song::Song& song) {
     const std::string lower = song::noteName(song.Octave2[i], song.FNumber2[i]);
     const std::string nesting = depth > 1 ? "  (nested " + std::to_string(depth) + ")" : "";
     if (progress_on_tty_) {
-        std::fprintf(out_, "\r\033[Kstep %2d/%d  %-4s %-4s%s", step, song::kSteps, upper.c_str(),
-                     lower.c_str(), nesting.c_str());
-        statusLineOpened(out_);
+        char status[64];
+        std::snprintf(status, sizeof status, "step %2d/%d  %-4s %-4s%s", step, song::kSteps,
+                      upper.c_str(), lower.c_str(), nesting.c_str());
+        drawStatus(status);
     } else {
         std::fprintf(out_, "step %d/%d %s %s%s\n", step, song::kSteps, upper.c_str(), lower.c_str(),
                      nesting.c_str());
@@ -158,8 +170,34 @@ void TextFrontEnd::stepStarted(int step, int depth, const song::Song& song) {
 }
 
 void TextFrontEnd::playbackEnded(int depth) {
-    printMessage(out_,
-                 std::string("played to the end") + (depth > 1 ? " (nested playback)" : "") + ".");
+    const std::string message =
+        std::string("played to the end") + (depth > 1 ? " (nested playback)" : "") + ".";
+    if (status_rows_up_ == 0) {
+        printMessage(out_, message);
+        return;
+    }
+    // In the status line's place, not where the user may be typing. It stays there once the
+    // last playback is over; a nested one's end gives way to the next step of the one below.
+    drawStatus("vesk: " + message);
+    if (depth == 1) status_rows_up_ = 0;
+}
+
+// The cursor stays on the line the user types, which the terminal itself echoes and edits; the
+// status line is rewritten above it: ESC 7 saves the cursor, CSI n A moves it up n rows, CSI K
+// clears the rest of the row, ESC 8 puts the cursor back. A new status line is begun at the
+// cursor, where a line has just been entered (start) and nothing is being typed yet.
+void TextFrontEnd::drawStatus(const std::string& text) {
+    readInput();  // lines entered since the last draw, to count them
+    const std::uint64_t shown = messageLinesShown();
+    if (status_rows_up_ > 0) status_rows_up_ += static_cast<int>(shown - messages_counted_);
+    messages_counted_ = shown;
+    if (status_rows_up_ == 0 || status_rows_up_ > kStatusReach) {
+        std::fprintf(out_, "%s\n", text.c_str());
+        status_rows_up_ = 1;
+    } else {
+        std::fprintf(out_, "\0337\033[%dA\r%s\033[K\0338", status_rows_up_, text.c_str());
+    }
+    std::fflush(out_);
 }
 
 }  // namespace app

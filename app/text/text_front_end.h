@@ -1,6 +1,7 @@
 // The text stand-in for the window: "start" and "sluta" typed on standard input are the buttons.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -48,6 +49,7 @@ private:
     [[noreturn]] void end(int status);
     void readInput();
     void dispatch(const std::string& raw);
+    void drawStatus(const std::string& text);
     template <typename Handler>
     void runHandler(Handler handler);
 
@@ -60,6 +62,10 @@ private:
     std::string pending_;
     bool skipping_line_ = false;  // within a line too long to be a command, up to its newline
     bool progress_on_tty_ = false;
+    // On a terminal the playback's status line stands above the line being typed, this many
+    // rows up from the cursor; 0 while there is none.
+    int status_rows_up_ = 0;
+    std::uint64_t messages_counted_ = 0;  // messageLinesShown() as of the last draw
 };
 
 }  // namespace app
