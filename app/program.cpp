@@ -188,6 +188,21 @@ std::unique_ptr<fm::PortIo> Program::makeChip() {
     return sound_chip_->makePort();
 }
 
+std::string Program::noSoundMessage() const {
+    if (!sound_chip_ || sound_chip_->audioError().empty()) return {};
+#ifdef _WIN32
+    const char* check = "Check that a playback device is enabled in the Windows sound settings";
+#else
+    const char* check =
+        "Check that the sound server is running (pactl info) and that an output device is "
+        "connected";
+#endif
+    return "No sound: no audio device could be opened (" + sound_chip_->audioError() +
+           "). The tune plays on in silence.\n\n" + check +
+           ", then start vesk again. Without a sound device, vesk --render tune.wav writes the "
+           "tune to a file to play elsewhere.";
+}
+
 std::function<double()> Program::captureClock(std::function<double()> monotonic_s) {
     // Where an emulated chip plays, its own time: exact and repeatable in a render, and live it
     // agrees with what is heard.

@@ -78,6 +78,10 @@ public:
     // The emulated chip at the back of the chain, or nullptr with --chip none. Its
     // writeTimeSeconds() is the time source for anything that records register writes.
     sound::ChipSession* soundChip() { return sound_chip_.get(); }
+    // Where live sound was asked for and no device opened: what to tell the user of a window,
+    // who does not see the line on stderr (the reason, that the tune plays on in silence, and
+    // what to do). "" otherwise.
+    std::string noSoundMessage() const;
 
 private:
     struct Finisher {

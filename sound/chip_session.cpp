@@ -28,7 +28,8 @@ std::unique_ptr<ChipSession> ChipSession::forLive(
         chip->audio_ = chip->audio_owner_.get();
         chip->pacer_ = std::make_unique<IntakeThrottle>(emulator, chip->audio_->rateHz());
     } catch (const std::exception& e) {
-        warn(std::string("no audio device (") + e.what() + "); playing silently");
+        chip->audio_error_ = e.what();
+        warn("no audio device (" + chip->audio_error_ + "); playing silently");
     }
     return chip;
 }

@@ -43,6 +43,8 @@ public:
     sound::ChipTimeline* run() { return run_.get(); }
     sound::WriteQueue& queue() { return audio_ ? audio_->queue() : queue_; }
     AudioOutput* audio() { return audio_; }
+    // Live: why no sound device opened, or "" if one did.
+    const std::string& audioError() const { return audio_error_; }
 
     // Where on the chip's time a register write made now lands, in seconds from the chip's
     // start. In a render it is exact (samples / rate) and moves only as samples are produced;
@@ -71,6 +73,7 @@ private:
     std::unique_ptr<AudioOutput> audio_owner_;
     AudioOutput* audio_ = nullptr;
     std::function<void(const std::string&)> warn_;
+    std::string audio_error_;
     bool waited_for_audio_ = false;
     std::unique_ptr<IntakeThrottle> pacer_;  // live only
     std::int64_t hold_ns_ = 0;               // how long to wait before the next write

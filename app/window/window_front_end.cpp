@@ -162,14 +162,20 @@ std::string runWindow(Program& program, int& argc, char** argv) {
     };
     MainWindow window(program.port(), clock, std::move(hooks));
     window.load();
-    // Not modal: the window stays usable, and the tune can still be tried.
-    program.sayWhatAnswered([&window](const std::string& line) {
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("vesk"),
-                                    QString::fromStdString(line), QMessageBox::Ok, &window);
+    // Warnings the window shows once it is up, each in a box of its own: not modal, so the
+    // window stays usable and the tune can still be tried; nothing is added to the window.
+    auto warn = [&window](const QString& title, const std::string& text) {
+        auto* box = new QMessageBox(QMessageBox::Warning, title, QString::fromStdString(text),
+                                    QMessageBox::Ok, &window);
+        box->setWindowModality(Qt::NonModal);
         box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setModal(false);
         box->show();
-    });
+    };
+    program.sayWhatAnswered(
+        [&warn](const std::string& line) { warn(QStringLiteral("vesk"), line); });
+    // Started from a menu, no one sees the line on stderr.
+    if (const std::string message = program.noSoundMessage(); !message.empty())
+        warn(QStringLiteral("vesk: no sound"), message);
     QApplication::exec();
     program.exit(0);
 }

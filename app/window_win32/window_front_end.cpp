@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "app/platform/clock.h"
 #include "app/platform/process_win32.h"
@@ -53,6 +54,14 @@ void runWindow(Program& program, int&, char**) {
             MessageBoxW(nullptr, wideFromUtf8(line).c_str(), L"vesk",
                         MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND);
     });
+    // Started from Explorer, no one sees the line on stderr: the window says it once it is up.
+    // The box runs on a thread of its own, so the window and its quit signals stay live; the
+    // process's end takes it down with it.
+    if (const std::string message = program.noSoundMessage(); !message.empty() && error_box)
+        std::thread([text = wideFromUtf8(message)] {
+            MessageBoxW(nullptr, text.c_str(), L"vesk: no sound",
+                        MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+        }).detach();
     window.run();
 }
 

@@ -83,6 +83,60 @@ if start_playing destroyed; then
     check destroyed $? 0
 fi
 
+# No sound device: once the window is up, one box says so, beside the window, which still plays.
+# window_up NAME DRIVER: starts vesk's window on the emulated chip, with SDL_AUDIODRIVER=DRIVER,
+# and waits for the window.
+window_up() {
+    local name=$1
+    SDL_AUDIODRIVER=$2 timeout 60 "$vesk" --chip emulated --emulator mame \
+        --port-trace "$work/$name.trace" 2> "$work/$name.err" &
+    vesk_pid=$!
+    window=
+    for _ in $(seq 100); do
+        window=$(xdotool search --name '^B$' 2> /dev/null | head -1)
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || fail "$name: the window did not appear"
+}
+boxes() { xdotool search --name '^vesk: no sound$' 2> /dev/null | wc -l; }
+window_up no_sound no-such-driver
+box=
+for _ in $(seq 100); do
+    box=$(xdotool search --name '^vesk: no sound$' 2> /dev/null | head -1)
+    [ -n "$box" ] && break
+    sleep 0.1
+done
+if [ -n "$box" ]; then
+    sleep 0.5
+    [ "$(boxes)" = 1 ] || fail "no sound: $(boxes) boxes"
+    grep -q 'no audio device' "$work/no_sound.err" || fail "no sound: not said on stderr too"
+    # Dismissed, it leaves the window as it was: "Start" plays, "Sluta" keys off and ends it.
+    xdotool windowfocus --sync "$box" key Return 2> /dev/null
+    sleep 0.5
+    [ "$(boxes)" = 0 ] || fail "no sound: the box stays after Return"
+    xdotool mousemove --window "$window" 90 80 click 1
+    sleep 1.5
+    xdotool mousemove --window "$window" 90 135 click 1
+    wait "$vesk_pid"
+    status=$?
+    [ "$status" = 0 ] || fail "no sound: Sluta exits $status"
+    grep -q '^out 0389 00[23]' "$work/no_sound.trace" || fail "no sound: nothing was keyed on"
+    [ "$(grep '^out' "$work/no_sound.trace" | tail -4 | tr '\n' ' ')" = \
+        "out 0388 00b0 out 0389 0000 out 0388 00b1 out 0389 0000 " ] ||
+        fail "no sound: the trace does not end with the key-offs"
+else
+    fail "no sound: no box came up: $(cat "$work/no_sound.err")"
+    kill "$vesk_pid" 2> /dev/null
+    wait "$vesk_pid"
+fi
+# With a device (SDL's dummy one), no box.
+window_up with_sound dummy
+sleep 1.5
+[ "$(boxes)" = 0 ] || fail "with sound: a no-sound box came up"
+xdotool mousemove --window "$window" 90 135 click 1
+wait "$vesk_pid"
+
 # The server stops answering (SIGSTOP) under a playback; a quit signal still ends the program
 # at once, with its outputs finished.
 for sig in TERM INT HUP; do
