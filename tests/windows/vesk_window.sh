@@ -122,7 +122,25 @@ fault-box)
         fail "the fault is not named, or --chip emulated not offered"
     [ ! -e "$run_dir/record.txt" ] || fail "something reached a port"
     ;;
-*) echo "usage: vesk_window.sh layout|sluta|start-sluta|close-mid-note|fault-box VESK.EXE DLL_DIR CLOSE_WINDOW.EXE WINE-RUN..." >&2
+no-sound)
+    # The emulated chip with no sound device: once the window is up, one box says so, and the
+    # window goes on as before: "Start" plays, "Sluta" keys off and ends it.
+    export SDL_AUDIODRIVER=no-such-driver
+    start_window --chip emulated --emulator mame --port-trace trace.txt
+    box=$(timeout 60 xdotool search --sync --onlyvisible --name '^vesk: no sound$' | head -1) ||
+        fail "no box"
+    [ -n "$box" ] || fail "no box"
+    grep -q 'no audio device' "$work/err" || fail "not said on stderr too"
+    click_start
+    sleep 2
+    click_sluta
+    expect_exit 0
+    grep -q '^out 0389 00[23]' "$run_dir/trace.txt" || fail "nothing was keyed on"
+    [ "$(grep '^out' "$run_dir/trace.txt" | tail -4 | tr '\n' ' ')" = \
+        "out 0388 00b0 out 0389 0000 out 0388 00b1 out 0389 0000 " ] ||
+        fail "the trace does not end with the key-offs"
+    ;;
+*) echo "usage: vesk_window.sh layout|sluta|start-sluta|close-mid-note|fault-box|no-sound VESK.EXE DLL_DIR CLOSE_WINDOW.EXE WINE-RUN..." >&2
    exit 2 ;;
 esac
 echo "$case: passed"
