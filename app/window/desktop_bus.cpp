@@ -2,6 +2,8 @@
 // event loop like a click, so Play during a step's wait nests a playback exactly as "Start" does.
 #include "app/window/desktop_bus.h"
 
+#include <sys/stat.h>
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -11,6 +13,8 @@
 #include <QGuiApplication>
 #include <QStringList>
 #include <QWidget>
+#include <cstdlib>
+#include <string>
 
 #include "app/window/mpris_adaptors.h"
 
@@ -31,11 +35,26 @@ constexpr char kLauncherInterface[] = "com.canonical.Unity.LauncherEntry";
 // keep the program from ending.
 constexpr int kLeaveTimeout_ms = 500;
 
+// The session bus is named by the environment, or is the user's bus in the runtime folder
+// (systemd and dbus-broker put it there).
+bool sessionBusNamed() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && *address != '\0') return true;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') return false;
+    struct stat info {};
+    return ::stat((std::string(runtime) + "/bus").c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
 }  // namespace
 
 std::unique_ptr<DesktopBus> DesktopBus::open(QWidget& window, QAbstractButton& play_on,
                                              QAbstractButton& exit_me,
                                              const PlaybackProgress& progress) {
+    // Without an address, libdbus would look for the user's bus in the runtime folder and then
+    // autolaunch one through the X server, which starts a daemon the desktop never asked for and
+    // can hold start-up for as long as dbus-launch takes. A session with no bus has no MPRIS.
+    if (!sessionBusNamed()) return nullptr;
     QDBusConnection connection = QDBusConnection::sessionBus();
     if (!connection.isConnected()) return nullptr;
     std::unique_ptr<DesktopBus> bus(new DesktopBus(connection, window, play_on, exit_me, progress));
