@@ -41,7 +41,8 @@ struct Timers {
     }
     int status() {
         if (running && !masked &&
-            std::chrono::steady_clock::now() - started >= std::chrono::microseconds(80 * (256 - count)))
+            std::chrono::steady_clock::now() - started >=
+                std::chrono::microseconds(80 * (256 - count)))
             flags = 0xC0;
         return flags | 0x06;
     }
