@@ -28,18 +28,24 @@ start_x() {
     export DISPLAY=":$(cat "$work/display")"
 }
 
+# first_window NAME: waits up to 10 s for the first window of that name; prints its id.
+first_window() {
+    local id=
+    for _ in $(seq 100); do
+        id=$(xdotool search --name "$1" 2> /dev/null | head -1)
+        [ -n "$id" ] && break
+        sleep 0.1
+    done
+    echo "$id"
+}
+
 # Starts vesk under the server, presses "Start", and lets a step begin.
 start_playing() {
     local name=$1
     timeout 60 "$vesk" --chip none --port-trace "$work/$name.trace" --capture "$work/$name.vgm" \
         2> "$work/$name.err" &
     vesk_pid=$!
-    window=
-    for _ in $(seq 100); do
-        window=$(xdotool search --name '^B$' 2> /dev/null | head -1)
-        [ -n "$window" ] && break
-        sleep 0.1
-    done
+    window=$(first_window '^B$')
     [ -n "$window" ] || { fail "$name: the window did not appear"; return 1; }
     sleep 0.5
     xdotool mousemove --window "$window" 90 80 click 1
@@ -91,22 +97,12 @@ window_up() {
     SDL_AUDIODRIVER=$2 timeout 60 "$vesk" --chip emulated --emulator mame \
         --port-trace "$work/$name.trace" 2> "$work/$name.err" &
     vesk_pid=$!
-    window=
-    for _ in $(seq 100); do
-        window=$(xdotool search --name '^B$' 2> /dev/null | head -1)
-        [ -n "$window" ] && break
-        sleep 0.1
-    done
+    window=$(first_window '^B$')
     [ -n "$window" ] || fail "$name: the window did not appear"
 }
 boxes() { xdotool search --name '^vesk: no sound$' 2> /dev/null | wc -l; }
 window_up no_sound no-such-driver
-box=
-for _ in $(seq 100); do
-    box=$(xdotool search --name '^vesk: no sound$' 2> /dev/null | head -1)
-    [ -n "$box" ] && break
-    sleep 0.1
-done
+box=$(first_window '^vesk: no sound$')
 if [ -n "$box" ]; then
     sleep 0.5
     [ "$(boxes)" = 1 ] || fail "no sound: $(boxes) boxes"
