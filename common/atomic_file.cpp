@@ -35,7 +35,7 @@ constexpr int kMaxLinks = 40;
 // A clash with another program's temporary file is retried under a new name.
 constexpr int kTempAttempts = 100;
 // Bytes gathered before they go to a device or a FIFO: a trace is written a line at a time.
-constexpr std::size_t kSendChunk = 64 * 1024;
+constexpr std::size_t kSendChunk = std::size_t{64} * 1024;
 // How often a wait for a FIFO's reader, or for room in it, looks at a stop request.
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
 

@@ -24,18 +24,24 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
+// The non-empty items of a list such as "wayland;xcb" or a search path.
+std::vector<std::string> items(const std::string& list, char separator) {
+    std::vector<std::string> found;
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t end = std::min(list.find(separator, at), list.size());
+        if (end > at) found.push_back(list.substr(at, end - at));
+        at = end + 1;
+    }
+    return found;
+}
+
 // Whether Qt has a platform plugin of this name ("xcb", "wayland-egl"), where it looks for one.
 bool havePlatformPlugin(const std::string& name) {
     std::vector<std::filesystem::path> folders;
     if (const std::string path = environment("QT_QPA_PLATFORM_PLUGIN_PATH"); !path.empty())
         folders.emplace_back(path);
-    const std::string plugins = environment("QT_PLUGIN_PATH");
-    for (std::size_t at = 0; at <= plugins.size();) {
-        const std::size_t end = std::min(plugins.find(':', at), plugins.size());
-        if (end > at)
-            folders.push_back(std::filesystem::path(plugins.substr(at, end - at)) / "platforms");
-        at = end + 1;
-    }
+    for (const std::string& folder : items(environment("QT_PLUGIN_PATH"), ':'))
+        folders.push_back(std::filesystem::path(folder) / "platforms");
     folders.push_back(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms");
     // Qt's "wayland" is the plugin file qwayland-generic.
     const std::string file = "libq" + (name == "wayland" ? "wayland-generic" : name) + ".so";
@@ -97,11 +103,7 @@ private:
 std::string reachablePlatform(DisplayProbe& probe, std::string& why) {
     std::vector<std::string> candidates;
     if (const std::string asked = environment("QT_QPA_PLATFORM"); !asked.empty()) {
-        for (std::size_t at = 0; at <= asked.size();) {
-            const std::size_t end = std::min(asked.find(';', at), asked.size());
-            if (end > at) candidates.push_back(asked.substr(at, end - at));
-            at = end + 1;
-        }
+        candidates = items(asked, ';');
     } else {
         if (!environment("WAYLAND_DISPLAY").empty()) candidates.emplace_back("wayland");
         if (!environment("DISPLAY").empty()) candidates.emplace_back("xcb");

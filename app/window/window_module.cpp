@@ -43,7 +43,7 @@ std::string damage(const std::filesystem::path& path) {
         std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
         return "not a shared object";
     if (header.e_phentsize != sizeof(ElfW(Phdr))) return "not built for this machine";
-    const std::string truncated = "damaged (" + std::to_string(size) + " bytes, cut short)";
+    std::string truncated = "damaged (" + std::to_string(size) + " bytes, cut short)";
     const std::uintmax_t headers_end =
         header.e_phoff + std::uintmax_t{header.e_phnum} * header.e_phentsize;
     if (headers_end > size) return truncated;
