@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/platform/clock.h"
@@ -97,6 +99,20 @@ private:
     Disconnect* disconnect_ = nullptr;
 };
 
+// An X server resets for a moment when its last client leaves (a window closed just before, on
+// a server of its own), and turns connections away meanwhile: a few tries, a tenth of a second
+// apart, before the display counts as out of reach.
+bool reachX(DisplayProbe& probe) {
+    constexpr int kTries = 4;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (probe.connect("libxcb.so.1", "xcb_connect", "xcb_connection_has_error",
+                          "xcb_disconnect"))
+            return true;
+    }
+    return false;
+}
+
 // Picks the Qt platform to open the window on, checking first that its display answers: Qt
 // aborts the process when it cannot open one. Wayland comes first where both are set and this
 // Qt has a Wayland platform. Returns the platform, or "" with `why` naming what failed.
@@ -119,8 +135,7 @@ std::string reachablePlatform(DisplayProbe& probe, std::string& why) {
                          : "Qt has no platform plugin \"" + plugin + "\" (QT_QPA_PLATFORM)");
             continue;
         }
-        if (plugin == "xcb" && !probe.connect("libxcb.so.1", "xcb_connect",
-                                              "xcb_connection_has_error", "xcb_disconnect")) {
+        if (plugin == "xcb" && !reachX(probe)) {
             note("cannot open the X display \"" + environment("DISPLAY") + "\" (DISPLAY)");
             continue;
         }
