@@ -48,9 +48,12 @@ bool haveDisplay() {
     try {
         // A progress bar only where someone watches it.
         std::FILE* progress = app::isTerminal(stderr) ? stderr : nullptr;
+        const app::Options& options = program.options();
         app::RenderFrontEnd front_end(
-            program.port(), *program.soundChip(), app::pathFromArgument(program.options().render),
-            progress, [&program](int status) { program.exit(status); }, app::pendingQuitSignal);
+            program.port(), *program.soundChip(), app::pathFromArgument(options.render), progress,
+            [&program](int status) { program.exit(status); }, app::pendingQuitSignal,
+            options.render_format,
+            {"Vesk", std::string("vesk ") + VESK_VERSION, app::outputDate()});
         front_end.render();
     } catch (const common::RunError& e) {
         error = std::string("run-time error: ") + e.what();

@@ -111,7 +111,24 @@ struct ParseState {
     ParsedCommandLine parsed;
     bool chip_given = false;
     bool baud_given = false;
+    std::optional<sound::RenderFormat> format_given;
 };
+
+// The render's format: --format's, else the extension's; a name without one (a pipe, a device)
+// is WAV. The codec's rates are checked here, before any work is done. "" when all is well.
+std::string renderFormatOf(Options& options, std::optional<sound::RenderFormat> given) {
+    if (options.render.empty()) return given ? "--format needs --render" : "";
+    const std::filesystem::path path = pathFromArgument(options.render);
+    if (given) {
+        options.render_format = *given;
+    } else if (const auto by_name = sound::renderFormatFor(path)) {
+        options.render_format = *by_name;
+    } else if (!path.extension().empty()) {
+        return "--render takes a " + sound::renderFormatsBuiltIn("or", ".") + " file, not '" +
+               options.render + "' (--format NAME names the format of any file)";
+    }
+    return sound::renderRateProblem(options.render_format, options.rate_hz);
+}
 
 // "alsa[:DEVICE]" and "lpt[:DEVICE]"; the device may hold colons itself (hw:0,0).
 std::string parseDeviceChip(const std::string& value, Options& options) {
@@ -198,12 +215,24 @@ const std::vector<OptionSpec>& optionTable() {
              s.parsed.options.emulator = *emulator;
              return std::string{};
          }},
-        {'\0', "render", "FILE.wav",
-         "render the tune to a 16-bit mono WAV file and exit\n"
-         "(with the emulated chip, unless --chip names another)",
+        {'\0', "render", "FILE",
+         "render the tune to FILE and exit (with the emulated chip):\n"
+         ".wav (16-bit mono), .flac, .ogg (Vorbis), .opus or .mp3,\n"
+         "by its extension; FLAC, Ogg and Opus carry ReplayGain",
          [](const std::string& value, ParseState& s) {
              if (value.empty()) return std::string("--render needs a file name");
              s.parsed.options.render = value;
+             return std::string{};
+         }},
+        {'\0', "format", "NAME",
+         "the --render file's format whatever its name (a pipe or\n"
+         "a device): " +
+             sound::renderFormatsBuiltIn("or"),
+         [](const std::string& value, ParseState& s) {
+             s.format_given = sound::renderFormatNamed(value);
+             if (!s.format_given)
+                 return "unknown format '" + value + "'; --format takes " +
+                        sound::renderFormatsBuiltIn("or");
              return std::string{};
          }},
         {'\0', "rate", "HZ",
@@ -394,6 +423,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     if (!o.render.empty() && o.chip != Chip::Emulated)
         return fail("--render needs the emulated chip");
     if (!o.render.empty() && o.text) return fail("--render and --text cannot go together");
+    if (std::string error = renderFormatOf(o, state.format_given); !error.empty())
+        return fail(error);
     if (state.baud_given && o.chip != Chip::Serial) return fail("--baud needs --chip serial");
     if (o.detect && !o.render.empty()) return fail("--detect and --render cannot go together");
     if (o.detect && !o.capture.empty()) return fail("--detect and --capture cannot go together");

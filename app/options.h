@@ -8,6 +8,7 @@
 
 #include "fm/ports/serial_protocol.h"
 #include "sound/opl_core.h"
+#include "sound/render_format.h"
 
 namespace app {
 
@@ -36,7 +37,8 @@ struct Options {
     Chip chip = kDefaultChip;
     sound::Emulator emulator = sound::Emulator::Nuked;  // which core plays an emulated chip
     int rate_hz = 48000;                                // output sample rate, live and rendered
-    std::string render;         // render the tune to this WAV file instead of playing it
+    std::string render;  // render the tune to this file instead of playing it
+    sound::RenderFormat render_format = sound::RenderFormat::Wav;  // by extension or --format
     std::string capture;        // record register writes to this .vgm, .vgz or .dro file
     std::string port_trace;     // record every port access here
     std::string serial_device;  // with Chip::Serial: /dev/ttyUSB0, COM3, ...; empty: found

@@ -37,6 +37,9 @@ packages=(
     pipewire pipewire-pulse wireplumber
     # A real terminal for the text front end's and the render's terminal test.
     tmux
+    # Renders to FLAC, Ogg and Opus carry ReplayGain: loudness by libebur128, tags added to the
+    # Ogg stream with libogg. The collector test reads each format back with its codec's tools.
+    libebur128-dev libogg-dev flac vorbis-tools opus-tools mpg123 ffmpeg loudgain
 )
 
 missing=()

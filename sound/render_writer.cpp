@@ -5,8 +5,8 @@
 
 namespace app {
 
-RenderWriter::RenderWriter(sound::WavFile& wav, int rate_hz, std::int64_t start_frame)
-    : wav_(wav), rate_hz_(rate_hz), start_frame_(start_frame), thread_([this] { run(); }) {}
+RenderWriter::RenderWriter(sound::RenderFile& file, int rate_hz, std::int64_t start_frame)
+    : file_(file), rate_hz_(rate_hz), start_frame_(start_frame), thread_([this] { run(); }) {}
 
 RenderWriter::~RenderWriter() {
     if (!thread_.joinable()) return;
@@ -40,7 +40,7 @@ void RenderWriter::write(const sound::SampleBuffer& out) {
     const std::int64_t from = std::clamp<std::int64_t>(start_frame_ - first, 0, n);
     const std::int64_t to =
         std::clamp<std::int64_t>(end_frame_.load(std::memory_order_acquire) - first, 0, n);
-    if (to > from) wav_.write(out.data() + from, static_cast<std::size_t>(to - from));
+    if (to > from) file_.write(out.data() + from, static_cast<std::size_t>(to - from));
 }
 
 bool RenderWriter::complete() {

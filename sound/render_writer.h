@@ -1,4 +1,4 @@
-// The render's second thread: it resamples the chip's samples and writes them to the WAV file.
+// The render's second thread: it resamples the chip's samples and writes them to the file.
 #pragma once
 
 #include <atomic>
@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "sound/block_queue.h"
+#include "sound/render_file.h"
 #include "sound/resampler.h"
-#include "sound/wav_file.h"
 
 namespace app {
 
@@ -17,9 +17,9 @@ namespace app {
 // chip alone, not the chip plus the resampler and the file.
 class RenderWriter {
 public:
-    // Starts the thread. Output samples before `start_frame` are made but not written; `wav`
+    // Starts the thread. Output samples before `start_frame` are made but not written; `file`
     // belongs to the writer until finish() or the destructor.
-    RenderWriter(sound::WavFile& wav, int rate_hz, std::int64_t start_frame);
+    RenderWriter(sound::RenderFile& file, int rate_hz, std::int64_t start_frame);
     // Stops the thread at once, dropping what is still on its way.
     ~RenderWriter();
     RenderWriter(const RenderWriter&) = delete;
@@ -39,7 +39,7 @@ private:
     void run();
     void write(const sound::SampleBuffer& out);
 
-    sound::WavFile& wav_;
+    sound::RenderFile& file_;
     const int rate_hz_;
     const std::int64_t start_frame_;
     std::atomic<std::int64_t> end_frame_{std::numeric_limits<std::int64_t>::max()};

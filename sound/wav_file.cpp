@@ -34,7 +34,7 @@ SF_VIRTUAL_IO virtualIo() {
 }  // namespace
 
 // Random access: libsndfile finishes the header last, so a pipe gets the file made in memory.
-WavFile::WavFile(std::filesystem::path path, int rate_hz)
+WavFile::WavFile(std::filesystem::path path, int rate_hz, const RenderTags& tags)
     : file_(std::move(path), common::AtomicFile::Access::Random) {
     buffer_.reserve(kBufferSamples);
     SF_INFO info{};
@@ -44,6 +44,7 @@ WavFile::WavFile(std::filesystem::path path, int rate_hz)
     static SF_VIRTUAL_IO io = virtualIo();
     sound_file_ = sf_open_virtual(&io, SFM_WRITE, &info, &file_);
     if (sound_file_ == nullptr) fail(sf_strerror(nullptr));
+    setTags(sound_file_, tags);
 }
 
 WavFile::~WavFile() { discard(); }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "sound/render_format.h"
 
 struct sf_private_tag;
 
@@ -15,9 +16,10 @@ namespace sound {
 
 class WavFile {
 public:
-    // Opens the output (see common::AtomicFile). Raises std::runtime_error
-    // ("cannot write PATH: reason") if that place cannot be written.
-    WavFile(std::filesystem::path path, int rate_hz);
+    // Opens the output (see common::AtomicFile), with the tags in a LIST chunk ahead of the
+    // samples. Raises std::runtime_error ("cannot write PATH: reason") if that place cannot be
+    // written.
+    WavFile(std::filesystem::path path, int rate_hz, const RenderTags& tags = {});
     ~WavFile();  // without commit(), as discard()
     WavFile(const WavFile&) = delete;
     WavFile& operator=(const WavFile&) = delete;

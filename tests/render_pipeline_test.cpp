@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "sound/block_queue.h"
+#include "sound/render_file.h"
 #include "sound/render_writer.h"
 #include "sound/resampled_stream.h"
 #include "sound/resampler.h"
-#include "sound/wav_file.h"
 #include "sound_test_support.h"
 
 namespace {
@@ -147,7 +147,7 @@ TEST_P(RenderWriterRate, WritesTheOutputFromStartToEndAsOneResamplerCallWould) {
 
     const auto path = sound_test::scratchDir() / ("writer-" + std::to_string(rate_hz) + ".wav");
     {
-        sound::WavFile wav(path, rate_hz);
+        sound::RenderFile wav(path, sound::RenderFormat::Wav, rate_hz, {});
         app::RenderWriter writer(wav, rate_hz, start);
         writer.setEnd(end);
         std::size_t at = 0;

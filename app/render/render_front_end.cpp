@@ -17,12 +17,14 @@ constexpr int kBarWidth = 40;
 }  // namespace
 
 RenderFrontEnd::RenderFrontEnd(fm::PortIo& port, sound::ChipSession& chip,
-                               const std::filesystem::path& wav, std::FILE* progress,
-                               std::function<void(int)> end, std::function<int()> quit_signal)
+                               const std::filesystem::path& file, std::FILE* progress,
+                               std::function<void(int)> end, std::function<int()> quit_signal,
+                               sound::RenderFormat format, const sound::RenderTags& tags)
     : chip_(chip),
       run_(*chip.run()),
-      wav_(wav, chip.run()->rateHz()),
-      wav_path_(wav),
+      file_(file, format, chip.run()->rateHz(), tags),
+      path_(file),
+      format_(format),
       progress_(progress),
       end_(std::move(end)),
       quit_signal_(std::move(quit_signal)),
@@ -40,11 +42,11 @@ double RenderFrontEnd::clockAt(std::int64_t frame) const {
 float RenderFrontEnd::secondsSinceMidnight() { return static_cast<float>(clockAt(run_.frame())); }
 
 void RenderFrontEnd::processEvents(double max_block_s) {
-    // Ctrl-C mid-render: no half-made WAV is left behind, and the way out is the program's.
+    // Ctrl-C mid-render: no half-made file is left behind, and the way out is the program's.
     if (const int signal_number = quit_signal_ ? quit_signal_() : 0; signal_number != 0) {
         clearProgress();
         writer_.reset();
-        wav_.discard();
+        file_.discard();
         end_(128 + signal_number);
     }
     // The wait compares float readings in double; stepping by that same rule makes each note
@@ -67,7 +69,7 @@ void RenderFrontEnd::render() {
     began_ = std::chrono::steady_clock::now();
     const int rate_hz = run_.rateHz();
     start_frame_ = std::llround(kRenderSettleSeconds * rate_hz);
-    writer_.emplace(wav_, rate_hz, start_frame_);
+    writer_.emplace(file_, rate_hz, start_frame_);
     vesk_.setStepObserver(this);
     vesk_.Form_Load();
 
@@ -88,14 +90,18 @@ void RenderFrontEnd::render() {
     if (const std::int64_t lost = chip_.droppedWrites(); lost > 0)
         throw std::runtime_error(std::to_string(lost) +
                                  " register writes did not reach the emulated chip");
-    wav_.commit();
+    file_.commit();
     // On a terminal, what was made; piped, a render is as silent as any Unix tool.
     if (progress_ != nullptr) {
         char length[32];
         std::snprintf(length, sizeof length, "%.2f s",
                       static_cast<double>(end_frame - start_frame_) / rate_hz);
-        printMessage(progress_, "wrote " + common::utf8Name(wav_path_) + ": " + length + ", " +
-                                    std::to_string(rate_hz) + " Hz, 16-bit mono WAV");
+        printMessage(progress_,
+                     "wrote " + common::utf8Name(path_) + ": " + length + ", " +
+                         std::to_string(rate_hz) + " Hz, " +
+                         (format_ == sound::RenderFormat::Wav
+                              ? std::string("16-bit mono WAV")
+                              : std::string("mono ") + sound::renderFormatName(format_)));
     }
 }
 

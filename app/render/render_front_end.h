@@ -1,4 +1,5 @@
-// The headless renderer behind --render: start-up, one press of "Start", the whole tune into a WAV.
+// The headless renderer behind --render: start-up, one press of "Start", the whole tune into a
+// file.
 #pragma once
 
 #include <chrono>
@@ -13,8 +14,8 @@
 #include "playback/player.h"
 #include "playback/timed_wait.h"
 #include "sound/chip_session.h"
+#include "sound/render_file.h"
 #include "sound/render_writer.h"
-#include "sound/wav_file.h"
 
 namespace app {
 
@@ -25,7 +26,7 @@ inline constexpr double kRenderSettleSeconds = 0.05;
 inline constexpr double kRenderTailSeconds = 0.5;
 
 // The window object's clock and pump, on a virtual clock: time passes only as the chip renders,
-// and register writes take none. The WAV starts at the press of "Start". The chip runs on the
+// and register writes take none. The file starts at the press of "Start". The chip runs on the
 // calling thread; resampling and writing the file run beside it (RenderWriter).
 class RenderFrontEnd final : public Shell,
                              public playback::Clock,
@@ -36,10 +37,13 @@ public:
     // chip). The file is opened here, so an unwritable path fails before any work is done.
     // `progress` gets a progress bar (nullptr for none); `end` ends the program, never returns.
     // `quit_signal` names a signal that asks the render to stop (0 for none): the file is then
-    // removed and the program ends with 128 + the signal.
-    RenderFrontEnd(fm::PortIo& port, sound::ChipSession& chip, const std::filesystem::path& wav,
+    // removed and the program ends with 128 + the signal. The file is written in `format`,
+    // with `tags`.
+    RenderFrontEnd(fm::PortIo& port, sound::ChipSession& chip, const std::filesystem::path& file,
                    std::FILE* progress, std::function<void(int)> end,
-                   std::function<int()> quit_signal = {});
+                   std::function<int()> quit_signal = {},
+                   sound::RenderFormat format = sound::RenderFormat::Wav,
+                   const sound::RenderTags& tags = {});
 
     // Renders and puts the file in place. Raises common::RunError or std::runtime_error.
     void render();
@@ -70,9 +74,10 @@ private:
 
     sound::ChipSession& chip_;
     sound::ChipTimeline& run_;
-    sound::WavFile wav_;
-    std::filesystem::path wav_path_;
-    std::optional<RenderWriter> writer_;  // while render() runs; stopped before wav_ is touched
+    sound::RenderFile file_;
+    std::filesystem::path path_;
+    sound::RenderFormat format_;
+    std::optional<RenderWriter> writer_;  // while render() runs; stopped before file_ is touched
     std::FILE* progress_;
     std::function<void(int)> end_;
     std::function<int()> quit_signal_;
