@@ -84,6 +84,8 @@ void addFlacComments(Bytes& file, const std::vector<std::string>& comments) {
     }
 }
 
+#ifdef VESK_HAVE_LOUDNESS_TAGS
+
 // RFC 3533's page header: the stream's serial number and the page's sequence number, 32 bits each.
 constexpr std::size_t kOggSerialAt = 14;
 constexpr std::size_t kOggPageNumberAt = 18;
@@ -93,8 +95,6 @@ std::uint32_t fnv1a(std::uint32_t hash, const Bytes& bytes) {
     for (std::uint8_t b : bytes) hash = (hash ^ b) * 16777619u;
     return hash;
 }
-
-#ifdef VESK_HAVE_LOUDNESS_TAGS
 
 // An Ogg page copied out of libogg's buffers.
 struct Page {
