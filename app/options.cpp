@@ -114,16 +114,21 @@ struct ParseState {
     std::optional<sound::RenderFormat> format_given;
 };
 
-// The render's format: --format's, else the extension's; a name without one (a pipe, a device)
-// is WAV. The codec's rates are checked here, before any work is done. "" when all is well.
+// The render's format: --format's, else the extension's. A name without one, and a FIFO or a
+// device whatever its name (/dev/stdout, out.fifo), is WAV. The codec's rates are checked here,
+// before any work is done. "" when all is well.
 std::string renderFormatOf(Options& options, std::optional<sound::RenderFormat> given) {
     if (options.render.empty()) return given ? "--format needs --render" : "";
     const std::filesystem::path path = pathFromArgument(options.render);
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    const bool stream =
+        type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::character;
     if (given) {
         options.render_format = *given;
     } else if (const auto by_name = sound::renderFormatFor(path)) {
         options.render_format = *by_name;
-    } else if (!path.extension().empty()) {
+    } else if (!path.extension().empty() && !stream) {
         return "--render takes a " + sound::renderFormatsBuiltIn("or", ".") + " file, not '" +
                options.render + "' (--format NAME names the format of any file)";
     }
