@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the sound libraries for the 32-bit Windows build (AdPlug with libbinio, SDL2, libsoxr,
-# libsndfile) as static libraries from Debian's source packages, caches them, and prints the
+# libsndfile with its codecs FLAC, libogg, libvorbis, Opus, LAME and mpg123; zlib and
+# libebur128) as static libraries from Debian's source packages, caches them, and prints the
 # install prefix that holds them.
 #
 #   build-windows-deps.sh           build unless the cache is valid; print the prefix on stdout
@@ -13,7 +14,7 @@
 # The result lives outside the clone, in ${XDG_CACHE_HOME:-~/.cache}/vesk/, in a folder named by
 # a hash of the versions, the toolchain and this recipe, so every clone on the machine shares it
 # and a change to any of them builds a new one. Everything is built in a scratch folder and
-# renamed into place only when all five succeeded, with a stamp listing the versions written
+# renamed into place only when all of them succeeded, with a stamp listing the versions written
 # last; a folder without the right stamp is never trusted. A lock keeps two runs from building
 # at once: the second waits, then finds the first one's result.
 #
@@ -31,8 +32,10 @@ say() { echo "windows deps: $*" >&2; }
 fail() { say "$*"; exit 1; }
 
 # Source package and the Linux package whose source version it must match, in build order:
-# AdPlug needs libbinio.
-packages=(libbinio:libbinio-dev adplug:libadplug-dev libsoxr:libsoxr-dev
+# libsndfile needs the codecs, FLAC and libvorbis need libogg, and AdPlug needs libbinio.
+packages=(zlib:zlib1g-dev libogg:libogg-dev flac:libflac-dev libvorbis:libvorbis-dev
+          opus:libopus-dev lame:libmp3lame-dev mpg123:libmpg123-dev libebur128:libebur128-dev
+          libbinio:libbinio-dev adplug:libadplug-dev libsoxr:libsoxr-dev
           libsndfile:libsndfile1-dev libsdl2:libsdl2-dev)
 # What the toolchain is made of; a new version of any of them builds the libraries again.
 toolchain_packages=(gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix mingw-w64-i686-dev
@@ -61,8 +64,11 @@ stamp_text() {
 
 # What a finished prefix holds; checked as well as the stamp, since a cache can be pruned by hand.
 expected_files=(lib/libbinio.a lib/libadplug.a lib/libsoxr.a lib/libsndfile.a lib/libSDL2.a
+                lib/libz.a lib/libogg.a lib/libFLAC.a lib/libvorbis.a lib/libvorbisenc.a
+                lib/libopus.a lib/libmp3lame.a lib/libmpg123.a lib/libebur128.a
                 lib/pkgconfig/libbinio.pc lib/pkgconfig/adplug.pc lib/pkgconfig/soxr.pc
-                lib/pkgconfig/sndfile.pc lib/cmake/SDL2/SDL2Config.cmake)
+                lib/pkgconfig/sndfile.pc lib/pkgconfig/zlib.pc lib/pkgconfig/ogg.pc
+                lib/pkgconfig/libebur128.pc lib/cmake/SDL2/SDL2Config.cmake)
 
 valid() {  # PREFIX
     [ -f "$1/vesk-deps.stamp" ] && [ "$(cat "$1/vesk-deps.stamp")" = "$stamp" ] || return 1
@@ -149,14 +155,46 @@ wanted=()
 while read -r kind name version; do
     [ "$kind" = source ] && wanted+=("$name=$version")
 done <<<"$stamp"
-if ! (cd "$work/fetched" && nice apt-get "${apt_options[@]}" source --download-only "${wanted[@]}") \
-        >>"$log" 2>&1; then
-    tail -n 20 "$log" >&2
-    fail "could not fetch ${wanted[*]}; if the archive has newer versions, upgrade the Linux packages first"
-fi
+fetched=$work/fetched
+# One package at a time: the archive this machine reaches may lack a file of one of them. Then
+# what did arrive is used (a missing signature or Debian packaging still leaves the upstream
+# code), and a version the archive lacks altogether is taken from bookworm's own suite.
+for want in "${wanted[@]}"; do
+    src=${want%%=*}
+    if (cd "$fetched" && nice apt-get "${apt_options[@]}" source --download-only "$want") \
+            >>"$log" 2>&1; then
+        continue
+    fi
+    if compgen -G "$fetched/${src}_*.orig.tar.*[!c]" >/dev/null; then
+        say "$src: some files of $want are not in the archive; using those that are"
+        continue
+    fi
+    say "$src: $want is not in the archive; taking bookworm's"
+    if ! (cd "$fetched" && nice apt-get "${apt_options[@]}" source --download-only "$src/bookworm") \
+            >>"$log" 2>&1; then
+        tail -n 20 "$log" >&2
+        fail "could not fetch $want; if the archive has newer versions, upgrade the Linux packages first"
+    fi
+done
 for entry in "${packages[@]}"; do
     src=${entry%%:*}
-    run dpkg-source -x "$work/fetched/${src}_"*.dsc "$work/src/$src"
+    nice dpkg-source -x "$fetched/${src}_"*.dsc "$work/src/$src" >>"$log" 2>&1 && continue
+    # By hand: the upstream tarball, then Debian's patches where its packaging came.
+    rm -rf "$work/src/$src"
+    mkdir -p "$work/src/$src"
+    for tarball in "$fetched/${src}_"*.orig.tar.*; do
+        [[ $tarball == *.asc ]] || run tar -xf "$tarball" --strip-components=1 -C "$work/src/$src"
+    done
+    for tarball in "$fetched/${src}_"*.debian.tar.*; do
+        [ -f "$tarball" ] || continue
+        run tar -xf "$tarball" -C "$work/src/$src"
+        if [ -f "$work/src/$src/debian/patches/series" ]; then
+            while read -r patch _; do
+                [ -n "$patch" ] && [[ $patch != \#* ]] || continue
+                run patch -d "$work/src/$src" -p1 -i "debian/patches/$patch"
+            done <"$work/src/$src/debian/patches/series"
+        fi
+    done
 done
 step_done "fetched and unpacked ${wanted[*]}"
 
@@ -177,13 +215,102 @@ autotools_build() {  # NAME CONFIGURE-ARG...: the libtool library and what insta
 cmake_build() {  # NAME CMAKE-ARG...
     local name=$1
     shift
-    run cmake -S "$work/src/$name" -B "$work/build/$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
-        -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
+    # The libraries built before it are found in the stage, as if in the prefix: the stage is
+    # one more root for the toolchain's searches (a -D would not do: the toolchain file sets it).
+    if [ ! -f "$work/toolchain.cmake" ]; then
+        printf 'include("%s")\nlist(APPEND CMAKE_FIND_ROOT_PATH "%s")\n' "$toolchain_file" \
+            "$stage" >"$work/toolchain.cmake"
+    fi
+    run cmake -S "$work/src/$name" -B "$work/build/$name" \
+        -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_BUILD_TYPE=None \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF -DCMAKE_PREFIX_PATH="$prefix" "$@"
     run cmake --build "$work/build/$name" -j $jobs
     DESTDIR=$stage run cmake --install "$work/build/$name"
 }
 
 version_of() { sed -n "s/^source $1 //p" <<<"$stamp"; }
+
+# A pkg-config file for a library whose build installs none on Windows.
+write_pc() {  # NAME DESCRIPTION VERSION LIBS
+    mkdir -p "$staged/lib/pkgconfig"
+    cat >"$staged/lib/pkgconfig/$1.pc" <<EOF
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: $1
+Description: $2
+Version: $3
+Libs: -L\${libdir} $4
+Cflags: -I\${includedir}
+EOF
+}
+
+# The codecs and the two small libraries first: they are the likeliest to need attention.
+say "building zlib $(version_of zlib)"
+cd "$work/src/zlib"
+# Debian's tarball leaves out zlib's Windows makefiles, and its configure script builds for Unix:
+# the library's fifteen sources are compiled here, as they stand.
+zlib_sources=(adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate
+              inftrees trees uncompr zutil)
+for f in "${zlib_sources[@]}"; do run "$CC" $CFLAGS -c "$f.c" -o "$f.o"; done
+run $host-ar rcs libz.a "${zlib_sources[@]/%/.o}"
+mkdir -p "$staged/lib" "$staged/include"
+cp libz.a "$staged/lib/" && cp zlib.h zconf.h "$staged/include/"
+zlib_version=$(version_of zlib)
+zlib_version=${zlib_version#*:}
+write_pc zlib "zlib compression library" "${zlib_version%%.dfsg*}" -lz
+step_done "zlib built"
+
+say "building libogg $(version_of libogg)"
+cmake_build libogg -DINSTALL_DOCS=OFF -DBUILD_TESTING=OFF
+step_done "libogg built"
+
+say "building flac $(version_of flac)"
+# MinGW's stack protector needs libssp, which nothing else links.
+cmake_build flac -DBUILD_CXXLIBS=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF \
+    -DBUILD_DOCS=OFF -DINSTALL_MANPAGES=OFF -DWITH_STACK_PROTECTOR=OFF -DWITH_FORTIFY_SOURCE=OFF
+step_done "flac built"
+
+say "building libvorbis $(version_of libvorbis)"
+cmake_build libvorbis -DBUILD_TESTING=OFF
+step_done "libvorbis built"
+
+say "building opus $(version_of opus)"
+cd "$work/src/opus"
+# Opus 1.3's tarball lacks files of its CMake build; its configure script is complete. MinGW's
+# stack protector needs libssp, which nothing else links.
+# Its configure script adds _FORTIFY_SOURCE unless it is set, which with MinGW needs libssp too.
+run ./configure --host=$host --prefix="$prefix" --enable-static --disable-shared --disable-doc \
+    --disable-extra-programs --disable-stack-protector CPPFLAGS=-D_FORTIFY_SOURCE=0
+run make -j $jobs
+run make install DESTDIR="$stage"
+step_done "opus built"
+
+say "building lame $(version_of lame)"
+cd "$work/src/lame"
+# The library alone, with the build files its tarball ships.
+run ./configure --host=$host --prefix="$prefix" --enable-static --disable-shared \
+    --disable-frontend --disable-gtktest --disable-decoder
+run make -j $jobs -C libmp3lame
+run make -C libmp3lame install DESTDIR="$stage"
+run make -C include install DESTDIR="$stage"
+lame_version=$(version_of lame)
+write_pc mp3lame "LAME MP3 encoder" "${lame_version%%-*}" -lmp3lame
+step_done "lame built"
+
+say "building mpg123 $(version_of mpg123)"
+cd "$work/src/mpg123"
+# libmpg123 alone, with the portable decoder (no assembly).
+run ./configure --host=$host --prefix="$prefix" --enable-static --disable-shared \
+    --disable-components --enable-libmpg123 --with-cpu=generic_fpu
+run make -j $jobs
+run make install DESTDIR="$stage"
+step_done "mpg123 built"
+
+say "building libebur128 $(version_of libebur128)"
+cmake_build libebur128 -DENABLE_INTERNAL_QUEUE_H=ON
+step_done "libebur128 built"
 
 say "building libbinio $(version_of libbinio)"
 autotools_build libbinio
@@ -217,9 +344,15 @@ EOF
 step_done "libsoxr built"
 
 say "building libsndfile $(version_of libsndfile)"
-# WAV is all the program writes: no codec libraries (FLAC, Vorbis, Opus, MPEG).
-cmake_build libsndfile -DENABLE_EXTERNAL_LIBS=OFF -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF \
-    -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF
+# With the codecs built above: FLAC, Ogg Vorbis, Opus and MP3 (LAME and mpg123). Each must be
+# found, or a render format would be missing from vesk.exe.
+# FLAC's headers declare its functions as DLL imports unless told the library is static.
+CFLAGS="$CFLAGS -DFLAC__NO_DLL" cmake_build libsndfile -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=ON \
+    -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF
+for codec in HAVE_EXTERNAL_XIPH_LIBS HAVE_MPEG; do
+    grep -q "^#define $codec 1" "$work/build/libsndfile/src/config.h" ||
+        fail "libsndfile was built without $codec"
+done
 step_done "libsndfile built"
 
 say "building libsdl2 $(version_of libsdl2), the longest"

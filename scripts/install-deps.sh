@@ -24,6 +24,8 @@ packages=(
     # The Windows build's sound libraries, built from Debian's source packages (scripts/build-windows-deps.sh):
     # dpkg-source unpacks them, and AdPlug and libbinio need their build files made afresh.
     dpkg-dev xz-utils autoconf automake libtool
+    # LAME's source version for that build is read from its -dev package.
+    libmp3lame-dev
     # The window's X11 tests, the fuzz targets and the lint.
     libxcb1-dev libx11-6
     clang clang-tidy clang-format libclang-rt-14-dev
