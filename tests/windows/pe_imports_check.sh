@@ -12,7 +12,8 @@ shift
 # version; Windows has had all three since 2000.
 system_dlls=(kernel32.dll msvcrt.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll
              oleaut32.dll comctl32.dll comdlg32.dll uxtheme.dll winmm.dll ws2_32.dll imm32.dll
-             setupapi.dll version.dll)
+             setupapi.dll version.dll
+             shlwapi.dll)  # mpg123's path helpers, in libsndfile's MP3 support
 status=0
 for file in "$@"; do
     headers=$("$objdump" -p "$file")
