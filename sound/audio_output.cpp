@@ -406,8 +406,10 @@ bool AudioOutput::reopen() {
     const std::int64_t now_frame =
         anchor.frame + nsToFrames(std::max<std::int64_t>(0, steadyNs() - anchor.ns), rate_hz_);
     stream_->skipTo(now_frame, queue_);
-    // The new device keeps a pace of its own.
+    // The new device keeps a pace of its own, read once its queue is full and it plays.
     pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
+    settle_callbacks_ = queue_frames_.load() / opened_.callback_frames +
+                        static_cast<int>(CallbackClock::kCallbacks);
     device_ = device;
     stall_armed_at_ = callbacks_.load() + callbacksIn(kStallLimit);
     lost_.store(false);
@@ -460,14 +462,22 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames) {
     const bool audible = std::any_of(out, out + frames, [](std::int16_t sample) {
         return sample >= kAudibleLevel || sample <= -kAudibleLevel;
     });
-    if (step.ran_dry && counts_drop_outs_ && (audible || last_audible_)) underruns_.fetch_add(1);
-    last_audible_ = audible;
+    const bool was_audible = std::exchange(last_audible_, audible);
+    rendered_frame_.store(stream_->frame());
+    if (settle_callbacks_ > 0) {
+        // A device opened again fills its queue in a burst of callbacks, then starts playing
+        // some time later: its pace is read only once it plays, and the anchor of the device
+        // before stands until then (the chip was run on to it).
+        if (--settle_callbacks_ == 0) pace_->restart();
+        callbacks_.fetch_add(1);
+        return;
+    }
+    if (step.ran_dry && counts_drop_outs_ && (audible || was_audible)) underruns_.fetch_add(1);
     const std::uint32_t seq = anchor_seq_.load();
     anchor_seq_.store(seq + 1);
     anchor_frame_.store(first);
     anchor_ns_.store(step.frame_ns);
     anchor_seq_.store(seq + 2);
-    rendered_frame_.store(stream_->frame());
     callbacks_.fetch_add(1);
 }
 

@@ -118,6 +118,7 @@ private:
     std::atomic<bool> lost_{false};    // no device is open
     bool counts_drop_outs_ = false;
     bool last_audible_ = false;  // callback thread only
+    int settle_callbacks_ = 0;   // callback thread only, once the device plays
     std::thread keeper_;
     std::mutex keeper_mutex_;
     std::condition_variable keeper_wake_;

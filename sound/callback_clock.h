@@ -45,6 +45,9 @@ public:
         return {frame_ns + earliest, ran_dry};
     }
 
+    // Forgets the callbacks so far: the pace is gathered afresh from the next one.
+    void restart() { count_ = 0; }
+
 private:
     int rate_hz_;
     std::int64_t dry_after_ns_;
