@@ -9,8 +9,6 @@
 
 #include "fm/blaster.h"
 
-#include "fm/blaster.h"
-
 namespace sound {
 
 // One data write, stamped with the output sample at which it takes effect.
