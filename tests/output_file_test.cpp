@@ -120,6 +120,42 @@ TEST(OutputFile, AFifoGetsTheBytesInPlace) {
     EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
+TEST(OutputFile, AWriterThatFinishesItsHeaderLastGivesAFifoTheBytesAFileWouldHold) {
+    // Given a writer that moves about (a WAV or FLAC header is filled in last), when it writes
+    // into a FIFO, then the reader gets exactly what the same moves make in a regular file.
+    readers::ScratchDir dir;
+    const fs::path fifo = dir.path() / "pipe.wav";
+    const fs::path regular = dir.path() / "file.wav";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto fill = [](common::AtomicFile& file) {
+        file.write("HEAD----body", 12);
+        EXPECT_EQ(file.tell(), 12);
+        EXPECT_EQ(file.size(), 12);
+        EXPECT_EQ(file.seek(4, SEEK_SET), 4);
+        char back[4] = {};
+        EXPECT_EQ(file.read(back, sizeof back), 4u);
+        EXPECT_EQ(std::string(back, 4), "----");
+        EXPECT_EQ(file.seek(-8, SEEK_CUR), 0);
+        file.write("RIFF", 4);
+        EXPECT_EQ(file.seek(0, SEEK_END), 12);
+        file.write("!", 1);
+        EXPECT_EQ(commitError(file), "");
+    };
+    std::string received;
+    std::thread reader([&] { received = contentOf(fifo); });
+    {
+        common::AtomicFile piped(fifo, common::AtomicFile::Access::Random);
+        fill(piped);
+    }
+    reader.join();
+    {
+        common::AtomicFile file(regular, common::AtomicFile::Access::Random);
+        fill(file);
+    }
+    EXPECT_EQ(received, "RIFF----body!");
+    EXPECT_EQ(contentOf(regular), received);
+}
+
 TEST(OutputFile, ADirectoryIsRefusedAtOnceAndLeftAlone) {
     readers::ScratchDir dir;
     fs::create_directory(dir.path() / "d.wav");
