@@ -41,7 +41,10 @@ def server(*command):
         return process, report.readline().strip() or sys.exit(f"{command[0]} did not start")
 
 
-xvfb, display = server("Xvfb", "-displayfd", "FD", "-nolisten", "tcp", "-screen", "0", "640x480x24")
+# -noreset: each case's program is the server's only client, and a server that resets as it
+# leaves turns the next case's program away for a moment, which a loaded machine stretches.
+xvfb, display = server("Xvfb", "-displayfd", "FD", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                       "640x480x24")
 bus, address = server("dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=FD")
 env = {k: v for k, v in os.environ.items()
        if k not in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS")}

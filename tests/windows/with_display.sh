@@ -12,7 +12,7 @@ cleanup() {
 }
 trap cleanup EXIT
 # Its output on /dev/null: a server that outlived us must not hold ctest's output open.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" </dev/null >/dev/null 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" </dev/null >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 200); do
     grep -q '^[0-9]' "$work/display" 2>/dev/null && break
