@@ -200,6 +200,19 @@ SDL_AudioDeviceID openDevice(const SDL_AudioSpec& want, SDL_AudioSpec& have, int
 }
 #endif
 
+// What the program asks every device for: 16-bit mono at the chip's output rate, in callbacks
+// of `frames` samples.
+SDL_AudioSpec monoRequest(int rate_hz, int frames, SDL_AudioCallback callback, void* userdata) {
+    SDL_AudioSpec want{};
+    want.freq = rate_hz;
+    want.format = AUDIO_S16SYS;
+    want.channels = 1;
+    want.samples = static_cast<Uint16>(frames);
+    want.callback = callback;
+    want.userdata = userdata;
+    return want;
+}
+
 }  // namespace
 
 AudioOutput::Buffering AudioOutput::bufferingFor(std::string_view driver, int rate_hz) {
@@ -245,13 +258,8 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn)
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
     }
 #endif
-    SDL_AudioSpec want{};
-    want.freq = rate_hz;
-    want.format = AUDIO_S16SYS;
-    want.channels = 1;
-    want.samples = static_cast<Uint16>(buffering.callback_frames);
-    want.callback = &AudioOutput::callback;
-    want.userdata = this;
+    SDL_AudioSpec want =
+        monoRequest(rate_hz, buffering.callback_frames, &AudioOutput::callback, this);
     SDL_AudioSpec have{};
     // A device that prefers another rate gets it: our resampler is better than a second one.
 #ifdef _WIN32
@@ -388,13 +396,8 @@ std::int64_t AudioOutput::callbacksIn(std::chrono::seconds span) const {
 }
 
 bool AudioOutput::reopen() {
-    SDL_AudioSpec want{};
-    want.freq = rate_hz_;
-    want.format = AUDIO_S16SYS;
-    want.channels = 1;
-    want.samples = static_cast<Uint16>(opened_.callback_frames);
-    want.callback = &AudioOutput::callback;
-    want.userdata = this;
+    SDL_AudioSpec want =
+        monoRequest(rate_hz_, opened_.callback_frames, &AudioOutput::callback, this);
     SDL_AudioSpec have{};
     std::optional<QuietStderr> quiet(std::in_place);
     const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
