@@ -160,6 +160,10 @@ TEST_F(DirectPorts, StartUpSaysWhatItsStatusReadsShowedWithoutAnAccessOfItsOwn) 
         {0xFF,
          "vesk: nothing answers at 0x388: every status read gave 0xff; is the card in, and set "
          "to this address?\n"},
+        // Bits 2-1 as neither chip reads them: something else sits at the address.
+        {0x02,
+         "vesk: something at 0x388 answers as neither an OPL2 nor an OPL3 (its status read 0x02 "
+         "to 0x02); vesk --detect runs the timer test\n"},
     };
     std::vector<std::string> first_log;
     for (const auto& c : cases) {

@@ -156,6 +156,26 @@ TEST(OutputFile, AWriterThatFinishesItsHeaderLastGivesAFifoTheBytesAFileWouldHol
     EXPECT_EQ(contentOf(regular), received);
 }
 
+TEST(OutputFile, AHardLinkedOutputIsReplacedWithOneLineSayingItsOtherNameKeepsTheOldContent) {
+    readers::ScratchDir dir;
+    const fs::path out = dir.path() / "out.trace";
+    const fs::path other = dir.path() / "other.trace";
+    std::ofstream(out) << "old";
+    fs::create_hard_link(out, other);
+    testing::internal::CaptureStderr();
+    {
+        common::AtomicFile file(out);
+        file.stream() << "new";
+        EXPECT_EQ(commitError(file), "");
+    }
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        out.string() +
+            " is replaced by a new file; its 1 other hard-linked name keeps the old content\n");
+    EXPECT_EQ(contentOf(out), "new");
+    EXPECT_EQ(contentOf(other), "old");
+}
+
 TEST(OutputFile, ADirectoryIsRefusedAtOnceAndLeftAlone) {
     readers::ScratchDir dir;
     fs::create_directory(dir.path() / "d.wav");
