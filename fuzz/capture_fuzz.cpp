@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         now_s += static_cast<double>(in.i16()) / 500.0;
         writes.push_back({now_s, in.byte(), in.byte()});
     }
-    const auto vgm = readers::readVgm(capture::encodeVgm(writes, end_s, {"t", "s", "p"}));
+    const auto vgm =
+        readers::readVgm(capture::encodeVgm(writes, end_s, {"t", "s", "p", "2026-12-08"}));
     checkTimes(writes, vgm.writes, capture::kVgmRateHz);
     if (vgm.total_samples != vgm.samples_played) mismatch();
 
