@@ -80,8 +80,9 @@ TEST(VgmCapture, KeyOnsStayWithinOneSampleOfTheStepGridForAWholeSong) {
 
 TEST(VgmCapture, LongAndOddWaitsLandOnTheExactSampleAndRunToTheEnd) {
     // Given a clock that has run 3 s before the first write: the file starts at that write.
-    const std::vector<std::uint64_t> gaps = {3 * 44100, 65535, 65536, 131071, 200000, 735,  882,
-                                             1470,      16,    17,    1,      0,      65551};
+    constexpr std::uint64_t kThreeSeconds = std::uint64_t{3} * 44100;
+    const std::vector<std::uint64_t> gaps = {kThreeSeconds, 65535, 65536, 131071, 200000, 735,  882,
+                                             1470,          16,    17,    1,      0,      65551};
     std::uint64_t last = 0;
     const Captured c = captureOf(
         [&](fm::PortIo& port, double& now_s) {
