@@ -151,7 +151,7 @@ std::string parseDeviceChip(const std::string& value, Options& options) {
 // One option: its names, its value's name in --help (nullptr for a flag that takes none), its
 // help text (lines after the first go under it), and what it does with its value, returning the
 // usage error or "".
-struct OptionSpec {
+struct OptionEntry {
     char short_name;  // '\0': none
     std::string_view long_name;
     const char* value_name;
@@ -160,8 +160,8 @@ struct OptionSpec {
 };
 
 // Every option, in the order --help lists them.
-const std::vector<OptionSpec>& optionTable() {
-    static const std::vector<OptionSpec> table = {
+const std::vector<OptionEntry>& optionTable() {
+    static const std::vector<OptionEntry> table = {
         {'\0', "text", nullptr,
          "use the text front end instead of the window:\n"
          "type \"start\" to play, \"sluta\" to quit",
@@ -290,18 +290,18 @@ const std::vector<OptionSpec>& optionTable() {
 
 // The option a long name picks: the one of that name, or the one it is the unique start of
 // (GNU's abbreviations, "--emu" for "--emulator"). nullptr with the usage error if none.
-const OptionSpec* longOption(std::string_view name, std::string& error) {
-    std::vector<const OptionSpec*> starting;
-    for (const OptionSpec& spec : optionTable()) {
-        if (spec.long_name == name) return &spec;
-        if (!name.empty() && spec.long_name.starts_with(name)) starting.push_back(&spec);
+const OptionEntry* longOption(std::string_view name, std::string& error) {
+    std::vector<const OptionEntry*> starting;
+    for (const OptionEntry& option : optionTable()) {
+        if (option.long_name == name) return &option;
+        if (!name.empty() && option.long_name.starts_with(name)) starting.push_back(&option);
     }
     if (starting.size() == 1) return starting.front();
     if (starting.empty()) {
         error = "unknown option '--" + std::string(name) + "'";
     } else {
         error = "option '--" + std::string(name) + "' is ambiguous:";
-        for (const OptionSpec* spec : starting) error += " --" + std::string(spec->long_name);
+        for (const OptionEntry* option : starting) error += " --" + std::string(option->long_name);
     }
     return nullptr;
 }
@@ -323,20 +323,20 @@ std::string usageText() {
         "\n";
     // "  -h, --help" and "      --text" line up, as in GNU tools; the help text starts two
     // columns after the longest name.
-    auto names = [](const OptionSpec& spec) {
+    auto names = [](const OptionEntry& option) {
         std::string n =
-            spec.short_name != '\0' ? std::string("-") + spec.short_name + ", " : "    ";
-        n += "--" + std::string(spec.long_name);
-        if (spec.value_name != nullptr) n += std::string(" ") + spec.value_name;
+            option.short_name != '\0' ? std::string("-") + option.short_name + ", " : "    ";
+        n += "--" + std::string(option.long_name);
+        if (option.value_name != nullptr) n += std::string(" ") + option.value_name;
         return n;
     };
     std::size_t width = 0;
-    for (const OptionSpec& spec : optionTable()) width = std::max(width, names(spec).size());
+    for (const OptionEntry& option : optionTable()) width = std::max(width, names(option).size());
     const std::string indent(2 + width + 2, ' ');
-    for (const OptionSpec& spec : optionTable()) {
-        const std::string n = names(spec);
+    for (const OptionEntry& option : optionTable()) {
+        const std::string n = names(option);
         text += "  " + n + std::string(width + 2 - n.size(), ' ');
-        for (char c : spec.help) text += c == '\n' ? "\n" + indent : std::string(1, c);
+        for (char c : option.help) text += c == '\n' ? "\n" + indent : std::string(1, c);
         text += '\n';
     }
 #ifndef _WIN32
@@ -358,7 +358,7 @@ std::string versionText() {
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     ParseState state;
-    std::vector<const OptionSpec*> given;
+    std::vector<const OptionEntry*> given;
     auto fail = [&state](std::string message) {
         state.parsed.action = ParsedCommandLine::Action::UsageError;
         state.parsed.error = std::move(message);
@@ -367,14 +367,14 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     // Runs one option with its value, if it takes one: from "=VALUE" (or the rest of a short
     // option's word) when `attached` holds it, else from the next argument.
     int i = 1;
-    auto take = [&](const OptionSpec& spec, std::optional<std::string> attached) -> std::string {
-        const std::string name = "--" + std::string(spec.long_name);
-        if (spec.value_name == nullptr && attached) return name + " takes no value";
-        if (std::find(given.begin(), given.end(), &spec) != given.end())
+    auto take = [&](const OptionEntry& option, std::optional<std::string> attached) -> std::string {
+        const std::string name = "--" + std::string(option.long_name);
+        if (option.value_name == nullptr && attached) return name + " takes no value";
+        if (std::find(given.begin(), given.end(), &option) != given.end())
             return name + " given twice";
-        given.push_back(&spec);
+        given.push_back(&option);
         std::string value;
-        if (spec.value_name != nullptr) {
+        if (option.value_name != nullptr) {
             if (attached)
                 value = *attached;
             else if (i + 1 < argc)
@@ -382,7 +382,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
             else
                 return name + " needs a value";
         }
-        return spec.apply(value, state);
+        return option.apply(value, state);
     };
     for (; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -394,24 +394,24 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         } else if (arg.starts_with("--")) {
             const std::string_view body = arg.substr(2);
             const auto eq = body.find('=');
-            const OptionSpec* spec = longOption(body.substr(0, eq), error);
-            if (spec != nullptr)
-                error = take(*spec, eq == std::string_view::npos
-                                        ? std::nullopt
-                                        : std::optional<std::string>(body.substr(eq + 1)));
+            const OptionEntry* option = longOption(body.substr(0, eq), error);
+            if (option != nullptr)
+                error = take(*option, eq == std::string_view::npos
+                                          ? std::nullopt
+                                          : std::optional<std::string>(body.substr(eq + 1)));
         } else if (arg.size() > 1 && arg.front() == '-') {
             // Short options, which may share one word: "-hV".
             for (std::size_t k = 1; k < arg.size() && error.empty(); ++k) {
-                const auto spec =
+                const auto option =
                     std::find_if(optionTable().begin(), optionTable().end(),
-                                 [c = arg[k]](const OptionSpec& s) { return s.short_name == c; });
-                if (spec == optionTable().end()) {
+                                 [c = arg[k]](const OptionEntry& s) { return s.short_name == c; });
+                if (option == optionTable().end()) {
                     error = "unknown option '-" + std::string(1, arg[k]) + "'";
-                } else if (spec->value_name != nullptr && k + 1 < arg.size()) {
-                    error = take(*spec, std::string(arg.substr(k + 1)));
+                } else if (option->value_name != nullptr && k + 1 < arg.size()) {
+                    error = take(*option, std::string(arg.substr(k + 1)));
                     break;
                 } else {
-                    error = take(*spec, std::nullopt);
+                    error = take(*option, std::nullopt);
                 }
                 if (state.parsed.action != ParsedCommandLine::Action::Run) break;
             }
