@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,23 +30,25 @@ constexpr int kWriteToSoundMs = 25;
 // Small buffers keep inside it: one buffer (5.3 ms at 48 kHz) is being played while the next is
 // rendered, and the resampler needs a few ms of lookahead.
 constexpr double kBufferSeconds = 0.005;
-// SDL asks PulseAudio for a stream buffer one callback deep, of which the server keeps about
-// half queued: 2.7 ms, which one late wake-up of the audio thread or of the server drains. So the
-// callback is halved and the server is asked to queue whatever is left of kWriteToSoundMs
-// (18 ms at 48 kHz): wake-ups 15-20 ms late have been seen on a loaded machine.
-constexpr double kPulseCallbackSeconds = 0.0025;
-// SDL 2 has no setting for it; libpulse reads a stream's target latency from here. A value the
-// user has set stands.
+// A sound server is asked for parts of a buffer (5.3 ms at 48 kHz) and to queue whatever is
+// left of kWriteToSoundMs (16 ms): wake-ups 15-20 ms late have been seen on a loaded machine,
+// and one late wake-up of our thread or of the server drains a queue of a part or two. Parts
+// half as long woke the server so often that it ran dry twice in a song on an idle machine.
+constexpr double kPulseCallbackSeconds = kBufferSeconds;
+// libpulse reads a stream's target latency from here, over what the program asks for: a value
+// the user has set stands, and is never deepened.
 constexpr const char* kPulseLatencyVariable = "PULSE_LATENCY_MSEC";
-// Quarters of that latency which PulseAudio keeps in our stream rather than in the sink.
-constexpr int kPulseStreamShare = 3;
-// A machine busy with other work can hold the audio thread or the server back for longer than
-// that queue lasts. A drop-out then doubles it, up to this, with a second between: one stall
-// drops out several times in a row. It never grows on a machine that keeps up. Each change
-// costs a gap of its own (the device is opened again), so the steps are few: 18, 36, 72 ms at
-// 48 kHz; on a 2-core machine with nine jobs beside it, 72 ms held without a drop-out.
-constexpr int kDeepestPulseQueueMs = 80;
+// A machine busy with other work can hold our thread or the server back for longer than that
+// queue lasts. A drop-out then doubles it, up to this, with a second between: one stall drops
+// out several times in a row. It never grows on a machine that keeps up. The server deepens a
+// playing stream without a gap: 16, 32, 36 ms at 48 kHz, and from a write to its sound then
+// stays within 40 ms.
+constexpr int kDeepestPulseQueueMs = 36;
 constexpr std::chrono::seconds kDeepenEvery{1};
+// How long a sound server has to take our stream: at start-up, and each time the keeper looks
+// for one that went away. A server that does not answer within it is not waited for.
+constexpr std::chrono::milliseconds kPulseOpenLimit{2000};
+constexpr std::chrono::milliseconds kPulseReopenLimit{200};
 // At the way out, the sound of the last writes is let play out for at most this long.
 constexpr std::chrono::milliseconds kDrainLimit{100};
 // The callback's shortest stride, so it stops soon after the buffer is full.
@@ -150,11 +153,6 @@ int pulseQueueMs(int rate_hz, int callback_frames, int stamp_frames) {
     return std::max(left_ms, wholeMsIn(callback_frames, rate_hz));
 }
 
-// Asked for a latency, the server keeps a quarter of it in the sink and the rest in our stream's
-// buffer; a callback later than the stream's part has let the sink find it empty (a server
-// stopped for 14 ms left a 0.4 ms gap, for 18 ms a 6 ms one).
-int pulseLateFrames(int queue_frames) { return queue_frames * kPulseStreamShare / 4; }
-
 // How far the chip must run ahead of the sample being handed out, found by running a stream
 // the way the callback does. The cheapest core will do: the resampler alone decides this.
 int measureLookahead(int rate_hz, int buffer_frames) {
@@ -200,6 +198,15 @@ SDL_AudioDeviceID openDevice(const SDL_AudioSpec& want, SDL_AudioSpec& have, int
 }
 #endif
 
+#ifndef _WIN32
+// Unless the user has named another of SDL's drivers, a sound server of the PulseAudio kind
+// (PipeWire's included) is played to through a stream of our own.
+bool wantsPulse() {
+    const char* chosen = std::getenv("SDL_AUDIODRIVER");
+    return chosen == nullptr || *chosen == '\0' || std::string_view(chosen) == "pulseaudio";
+}
+#endif
+
 // What the program asks every device for: 16-bit mono at the chip's output rate, in callbacks
 // of `frames` samples.
 SDL_AudioSpec monoRequest(int rate_hz, int frames, SDL_AudioCallback callback, void* userdata) {
@@ -221,7 +228,8 @@ AudioOutput::Buffering AudioOutput::bufferingFor(std::string_view driver, int ra
         const int stamp_frames = stampLatencyFrames(rate_hz, callback_frames);
         const int queue_ms = pulseQueueMs(rate_hz, callback_frames, stamp_frames);
         const auto queue_frames = static_cast<int>((std::int64_t{rate_hz} * queue_ms + 500) / 1000);
-        return {callback_frames, queue_frames, pulseLateFrames(queue_frames), stamp_frames};
+        // The server itself says when our stream ran dry.
+        return {callback_frames, queue_frames, 0, stamp_frames};
     }
     // Elsewhere the device plays what a callback gave within about one buffer, and has run dry
     // once a callback is later than that and its own buffer.
@@ -235,29 +243,43 @@ int AudioOutput::stampLatencyFrames(int rate_hz, int callback_frames) {
 
 AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn)
     : warn_(std::move(warn)) {
+    rate_hz_ = rate_hz;
+#ifndef _WIN32
+    if (wantsPulse()) {
+        // Until the first callback gives the real anchor (see waitUntilPlaying).
+        anchor_ns_.store(steadyNs());
+        last_anchor_ = {0, anchor_ns_.load()};
+        opened_ = bufferingFor("pulseaudio", rate_hz);
+        queue_frames_.store(opened_.queue_frames);
+        if (std::getenv(kPulseLatencyVariable) == nullptr)
+            pulse_queue_ms_ = static_cast<int>(std::int64_t{opened_.queue_frames} * 1000 / rate_hz);
+        stream_ = std::make_unique<sound::ResampledStream>(emulator, rate_hz_,
+                                                           sound::ResampledStream::Use::Live);
+        // The server's read position keeps time through a gap: the pace never moves.
+        dry_after_ns_ = std::numeric_limits<std::int64_t>::max();
+        pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
+        counts_drop_outs_ = true;
+        if (openPulse(kPulseOpenLimit)) {
+            on_pulse_ = true;
+            driver_ = "pulseaudio";
+            stall_armed_at_ = callbacksIn(kStallLimit);
+            keeper_ = std::thread([this] { keep(); });
+            return;
+        }
+        // No server of that kind: SDL looks for another sound system.
+        stream_.reset();
+        pace_.reset();
+        pulse_queue_ms_ = 0;
+    }
+#endif
     std::optional<QuietStderr> quiet(std::in_place);
     // Ctrl-C and SIGTERM are the program's to handle ("Sluta"), not SDL's.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // SDL's audio thread asks for real-time scheduling, where the system grants it (directly,
     // or through RealtimeKit): a busy desktop then cannot keep it from the device for long.
     SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
-#ifdef _WIN32
-    // Only PulseAudio is given buffers of its own, and Windows has no PulseAudio.
+    // Only a sound server of the PulseAudio kind is given buffers of its own, and that is ours.
     const Buffering buffering = bufferingFor("", rate_hz);
-#else
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
-    const char* name = SDL_GetCurrentAudioDriver();
-    const std::string driver = name != nullptr ? name : "";
-    const Buffering buffering = bufferingFor(driver, rate_hz);
-    if (driver == "pulseaudio" && std::getenv(kPulseLatencyVariable) == nullptr) {
-        // libpulse reads it as SDL connects the stream. It is set with SDL's threads stopped,
-        // and only for this driver: through ALSA's pulse plugin, ALSA's own buffer comes first.
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        pulse_queue_ms_ = static_cast<int>(std::int64_t{buffering.queue_frames} * 1000 / rate_hz);
-        setenv(kPulseLatencyVariable, std::to_string(pulse_queue_ms_).c_str(), 0);
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
-    }
-#endif
     SDL_AudioSpec want =
         monoRequest(rate_hz, buffering.callback_frames, &AudioOutput::callback, this);
     SDL_AudioSpec have{};
@@ -265,6 +287,7 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn)
 #ifdef _WIN32
     device_ = openDevice(want, have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
 #else
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) throw std::runtime_error(SDL_GetError());
     device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
     if (device_ == 0) {
         const std::string reason = SDL_GetError();
@@ -330,8 +353,11 @@ void AudioOutput::keep() {
         lock.lock();
     }
     lock.unlock();
+#ifndef _WIN32
+    pulse_.reset();
+#endif
     if (device_ != 0) SDL_CloseAudioDevice(device_);
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (!on_pulse_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     lock.lock();
     closed_ = true;
     keeper_wake_.notify_all();
@@ -340,24 +366,39 @@ void AudioOutput::keep() {
 void AudioOutput::checkDevice(std::int64_t& seen_callbacks,
                               std::chrono::steady_clock::time_point& seen_at) {
     const auto now = std::chrono::steady_clock::now();
-    if (device_ == 0) {
+    if (lost_.load()) {
         if (reopen()) warn("the sound server is back; playing on");
         return;
     }
+#ifndef _WIN32
+    const bool gone = on_pulse_ ? pulse_->failed()
+                                : SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+#else
+    const bool gone = SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+#endif
     // SDL marks a device whose server has gone as stopped, and calls back no more.
-    if (SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
-        SDL_CloseAudioDevice(device_);
+    if (gone) {
+#ifndef _WIN32
+        pulse_.reset();
+#endif
+        if (device_ != 0) SDL_CloseAudioDevice(device_);
         device_ = 0;
         lost_.store(true);
         warn("the sound server went away; playing on silently until it is back");
         return;
     }
+#ifndef _WIN32
     if (pulse_queue_ms_ != 0 && pulse_queue_ms_ < kDeepestPulseQueueMs &&
         underruns_.load() > deepened_after_ && now - deepened_at_ >= kDeepenEvery) {
-        deepen();
+        deepened_after_ = underruns_.load();
         deepened_at_ = now;
+        pulse_queue_ms_ = std::min(kDeepestPulseQueueMs, pulse_queue_ms_ * 2);
+        const int queue_frames = static_cast<int>(std::int64_t{pulse_queue_ms_} * rate_hz_ / 1000);
+        queue_frames_.store(queue_frames);
+        pulse_->setQueue(queue_frames);
         return;
     }
+#endif
     // A server that stops answering keeps the device open but asks for nothing. So does one
     // that is only starting (a sink waking from idle can take a second or two): the watch is
     // armed once the device has asked for kStallLimit of sound, and again after each warning.
@@ -372,30 +413,51 @@ void AudioOutput::checkDevice(std::int64_t& seen_callbacks,
     }
 }
 
-void AudioOutput::deepen() {
-    SDL_CloseAudioDevice(device_);
-    device_ = 0;
-    // What the closed stream held is not played: one more gap, where the sound was heard.
-    if (last_audible_) underruns_.fetch_add(1);
-    deepened_after_ = underruns_.load();
-    pulse_queue_ms_ = std::min(kDeepestPulseQueueMs, pulse_queue_ms_ * 2);
-#ifndef _WIN32  // where there is no PulseAudio, there is nothing to deepen
-    // SDL's threads are stopped but for the server's hot-plug watch, which reads no variable.
-    setenv(kPulseLatencyVariable, std::to_string(pulse_queue_ms_).c_str(), 1);
-#endif
-    const int queue_frames = static_cast<int>(std::int64_t{pulse_queue_ms_} * rate_hz_ / 1000);
-    queue_frames_.store(queue_frames);
-    dry_after_ns_ = framesToNs(pulseLateFrames(queue_frames), rate_hz_);
-    if (reopen()) return;
-    lost_.store(true);
-    warn("the sound server went away; playing on silently until it is back");
-}
-
 std::int64_t AudioOutput::callbacksIn(std::chrono::seconds span) const {
     return span.count() * rate_hz_ / opened_.callback_frames;
 }
 
+void AudioOutput::catchUp() {
+    const Anchor anchor{anchor_frame_.load(), anchor_ns_.load()};
+    const std::int64_t now_frame =
+        anchor.frame + nsToFrames(std::max<std::int64_t>(0, steadyNs() - anchor.ns), rate_hz_);
+    stream_->skipTo(now_frame, queue_);
+    // The new device keeps a pace of its own, read once its queue is full and it plays.
+    pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
+    settle_callbacks_ = queue_frames_.load() / opened_.callback_frames +
+                        static_cast<int>(CallbackClock::kCallbacks);
+}
+
+#ifndef _WIN32
+bool AudioOutput::openPulse(std::chrono::milliseconds limit) {
+    try {
+        pulse_ = std::make_unique<PulseStream>(
+            rate_hz_, queue_frames_.load(), opened_.callback_frames,
+            PulseStream::Callbacks{[this](std::int16_t* out, std::size_t frames) {
+                                       render(out, frames);
+                                   },
+                                   [this] { onPulseRanDry(); }},
+            limit);
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
+void AudioOutput::onPulseRanDry() { server_ran_dry_ = true; }
+#endif
+
 bool AudioOutput::reopen() {
+#ifndef _WIN32
+    if (on_pulse_) {
+        // Our stream starts only once its first part is in: the chip is run on before.
+        catchUp();
+        if (!openPulse(kPulseReopenLimit)) return false;
+        stall_armed_at_ = callbacks_.load() + callbacksIn(kStallLimit);
+        lost_.store(false);
+        return true;
+    }
+#endif
     SDL_AudioSpec want =
         monoRequest(rate_hz_, opened_.callback_frames, &AudioOutput::callback, this);
     SDL_AudioSpec have{};
@@ -405,14 +467,7 @@ bool AudioOutput::reopen() {
     if (device == 0) return false;
     // Opened paused, so the chip is still ours: it runs on to where the device would have been
     // by now, so that what was written meanwhile sounds from here on, at its place.
-    const Anchor anchor{anchor_frame_.load(), anchor_ns_.load()};
-    const std::int64_t now_frame =
-        anchor.frame + nsToFrames(std::max<std::int64_t>(0, steadyNs() - anchor.ns), rate_hz_);
-    stream_->skipTo(now_frame, queue_);
-    // The new device keeps a pace of its own, read once its queue is full and it plays.
-    pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
-    settle_callbacks_ = queue_frames_.load() / opened_.callback_frames +
-                        static_cast<int>(CallbackClock::kCallbacks);
+    catchUp();
     device_ = device;
     stall_armed_at_ = callbacks_.load() + callbacksIn(kStallLimit);
     lost_.store(false);
@@ -475,7 +530,8 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames) {
         callbacks_.fetch_add(1);
         return;
     }
-    if (step.ran_dry && counts_drop_outs_ && (audible || was_audible)) underruns_.fetch_add(1);
+    const bool ran_dry = step.ran_dry || std::exchange(server_ran_dry_, false);
+    if (ran_dry && counts_drop_outs_ && (audible || was_audible)) underruns_.fetch_add(1);
     const std::uint32_t seq = anchor_seq_.load();
     anchor_seq_.store(seq + 1);
     anchor_frame_.store(first);

@@ -13,6 +13,9 @@
 #include <thread>
 
 #include "sound/callback_clock.h"
+#ifndef _WIN32
+#include "sound/pulse_stream.h"
+#endif
 #include "sound/resampled_stream.h"
 #include "sound/write_queue.h"
 
@@ -32,15 +35,17 @@ public:
 
     // How the device is asked to buffer: each callback renders callback_frames, and the device
     // plays the first of them at most queue_frames later. A callback more than late_frames
-    // behind the device's pace finds that it has run dry. A write is stamped stamp_frames
-    // after the sample a callback begins with (stampLatencyFrames for these callbacks).
+    // behind the device's pace finds that it has run dry (0: the device says so itself). A
+    // write is stamped stamp_frames after the sample a callback begins with
+    // (stampLatencyFrames for these callbacks).
     struct Buffering {
         int callback_frames;
         int queue_frames;
         int late_frames;
         int stamp_frames;
     };
-    // Chosen per SDL driver (as SDL_GetCurrentAudioDriver names it) and output rate.
+    // Chosen per driver (as SDL_GetCurrentAudioDriver names it; "pulseaudio" is our own
+    // stream on the server) and output rate.
     static Buffering bufferingFor(std::string_view driver, int rate_hz);
     // How far after the sample a callback begins with a write made then is stamped: past the
     // callback's own buffer, the resampler's lookahead and some slack. With queue_frames, the
@@ -49,8 +54,9 @@ public:
 
     using Warn = std::function<void(const std::string&)>;
 
-    // Opens the default device at (about) rate_hz and starts it. Raises std::runtime_error with
-    // SDL's reason if no device opens. `warn` hears, in one line each, of a sound server that
+    // Opens the default device at (about) rate_hz and starts it: a stream of our own on a
+    // PulseAudio or PipeWire server where one answers (unless SDL_AUDIODRIVER names another
+    // driver), else SDL's choice. Raises std::runtime_error with SDL's reason if no device opens. `warn` hears, in one line each, of a sound server that
     // goes away, comes back or stops answering; it is called from a thread of the device's own.
     AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn = {});
     // Closes first; must not be reached after a close() that gave up (see there).
@@ -80,7 +86,7 @@ public:
     // The buffering the device was opened with, at its own rate: SDL may give another buffer
     // size than asked for.
     Buffering buffering() const { return opened_; }
-    // SDL's name for the driver that opened the device: "wasapi", "pulseaudio", "dummy".
+    // The driver that opened the device, by SDL's names: "wasapi", "pulseaudio", "dummy".
     const std::string& driver() const { return driver_; }
     Stats stats() const;
 
@@ -98,18 +104,26 @@ private:
     void keep();
     void checkDevice(std::int64_t& seen_callbacks, std::chrono::steady_clock::time_point& seen_at);
     bool reopen();
-    // Opens the device again with a deeper sound-server queue.
-    void deepen();
+    // Runs the chip on to where a device playing all along would be now, for a device that is
+    // about to be opened again.
+    void catchUp();
+    // Our own stream on the sound server: opened, found dry, opened again after a loss.
+    bool openPulse(std::chrono::milliseconds limit);
+    void onPulseRanDry();
     std::int64_t callbacksIn(std::chrono::seconds span) const;
     void warn(const std::string& message) const {
         if (warn_) warn_(message);
     }
 
-    // Opened by the constructor, then the keeper thread's alone.
+    // Opened by the constructor, then the keeper thread's alone: an SDL device, or our stream.
     std::uint32_t device_ = 0;
+#ifndef _WIN32
+    std::unique_ptr<PulseStream> pulse_;
+#endif
+    bool on_pulse_ = false;  // set once, by the constructor
     Warn warn_;
-    // The queue asked of PulseAudio, while it is ours to deepen (0: another driver, or the
-    // user's own setting); keeper thread only once the device is open, as are the next three.
+    // The queue asked of the sound server, while it is ours to deepen (0: another driver, or
+    // the user's own setting); keeper thread only once the device is open, as are the next two.
     int pulse_queue_ms_ = 0;
     std::int64_t deepened_after_ = 0;  // the drop-outs counted when it was last deepened
     std::chrono::steady_clock::time_point deepened_at_{};
@@ -118,7 +132,8 @@ private:
     std::atomic<bool> lost_{false};    // no device is open
     bool counts_drop_outs_ = false;
     bool last_audible_ = false;  // callback thread only
-    int settle_callbacks_ = 0;   // callback thread only, once the device plays
+    bool server_ran_dry_ = false;  // callback thread only: the server said so since the last
+    int settle_callbacks_ = 0;     // callback thread only, once the device plays
     std::thread keeper_;
     std::mutex keeper_mutex_;
     std::condition_variable keeper_wake_;

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The whole tune played live through a sound server of the test's own, recorded from the
 # monitor of its null sink and compared with the program's render: every step sounds, in order,
-# at its pitch and near its place, with no long drop-out.
+# at its pitch and near its place, with no long drop-out, and a stall does not leave it late.
 # Usage: pulse_playback.sh VESK SCRATCH_DIR [pulseaudio | pipewire]
-#   pulseaudio (the default): PulseAudio itself, through SDL's pulseaudio driver;
-#   pipewire: PipeWire with its pulse server and WirePlumber, through whichever driver SDL
-#   picks there by itself, as on a desktop that runs PipeWire.
+#   pulseaudio (the default): PulseAudio itself;
+#   pipewire: PipeWire with its pulse server and WirePlumber, as on a desktop that runs it.
+# Both are played to through the program's own stream, as it chooses when SDL_AUDIODRIVER is
+# unset.
 # Exits 77 (skip) if the server is not installed.
 set -euo pipefail
 
@@ -17,14 +18,13 @@ python=/usr/bin/python3  # Debian's numpy is installed for the system's Python
 case $server in
     pulseaudio)
         source "$here/pulse_server.sh"
-        start=start_pulse_server stop=stop_pulse_server
-        export SDL_AUDIODRIVER=pulseaudio ;;
+        start=start_pulse_server stop=stop_pulse_server ;;
     pipewire)
         source "$here/pipewire_server.sh"
-        start=start_pipewire_server stop=stop_pipewire_server
-        unset SDL_AUDIODRIVER ;;
+        start=start_pipewire_server stop=stop_pipewire_server ;;
     *) echo "unknown server $server" >&2; exit 2 ;;
 esac
+unset SDL_AUDIODRIVER
 
 rm -rf "$scratch"
 mkdir -p "$scratch"
@@ -38,7 +38,8 @@ $start "$scratch" || status=$?
 # The reference: the program's own render, and where its key-ons are.
 "$vesk" --render "$scratch/render.wav" --capture "$scratch/render.vgm"
 # Only what holds on a machine busy with other work is checked here: bench/live_sound.sh
-# measures the strict figures.
-"$python" "$here/live_sound.py" play "$scratch/live" "$vesk"
+# measures the strict figures. The program is held up for 50 ms once, as a busy machine can:
+# the sound drops out, and the steps after it are back at their places.
+"$python" "$here/live_sound.py" play "$scratch/live" "$vesk" --stall 20:50
 "$python" "$here/live_sound.py" check "$scratch/render.wav" "$scratch/render.vgm" \
     "$scratch/live" --expect-sound
