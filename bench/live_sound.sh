@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Live sound through real sound servers: the whole tune played through a PulseAudio server and
 # a PipeWire one of our own (a null sink each), recorded from the monitor and compared with the
-# render, per SDL driver, on an idle machine and beside two busy loops at normal priority.
+# render: through the program's own stream (its choice with SDL_AUDIODRIVER unset, "default"
+# below) and through SDL's alsa driver by ALSA's pulse plugin, on an idle machine and beside two
+# busy loops at normal priority.
 # Usage: bench/live_sound.sh path/to/vesk [RUNS]   (about 75 s a run; RUNS per row, default 3)
 # "strict" is the verdict on the goal: no drop-outs, every step within 5 ms of its place.
 set -euo pipefail
@@ -51,7 +53,7 @@ row() {  # server, SDL driver ("" for SDL's own choice), load
 }
 for load in idle busy; do
     start_pulse_server "$work/pulse"
-    row pulseaudio pulseaudio "$load"
+    row pulseaudio "" "$load"
     row pulseaudio alsa "$load"
     stop_pulse_server
     start_pipewire_server "$work/pipewire"

@@ -30,10 +30,10 @@ constexpr int kWriteToSoundMs = 25;
 // Small buffers keep inside it: one buffer (5.3 ms at 48 kHz) is being played while the next is
 // rendered, and the resampler needs a few ms of lookahead.
 constexpr double kBufferSeconds = 0.005;
-// A sound server is asked for parts of a buffer (5.3 ms at 48 kHz) and to queue whatever is
-// left of kWriteToSoundMs (16 ms): wake-ups 15-20 ms late have been seen on a loaded machine,
-// and one late wake-up of our thread or of the server drains a queue of a part or two. Parts
-// half as long woke the server so often that it ran dry twice in a song on an idle machine.
+// A sound server is asked for parts of 5 ms, which need not be a power of two, and to queue
+// whatever is left of kWriteToSoundMs (15 ms at 48 kHz, 12 ms at 44.1 kHz): two busy loops
+// beside it did not drain that in a song, and a longer stall deepens it (below). Parts half
+// as long woke the server so often that it ran dry twice in a song on an idle machine.
 constexpr double kPulseCallbackSeconds = kBufferSeconds;
 // libpulse reads a stream's target latency from here, over what the program asks for: a value
 // the user has set stands, and is never deepened.
@@ -41,7 +41,7 @@ constexpr const char* kPulseLatencyVariable = "PULSE_LATENCY_MSEC";
 // A machine busy with other work can hold our thread or the server back for longer than that
 // queue lasts. A drop-out then doubles it, up to this, with a second between: one stall drops
 // out several times in a row. It never grows on a machine that keeps up. The server deepens a
-// playing stream without a gap: 16, 32, 36 ms at 48 kHz, and from a write to its sound then
+// playing stream without a gap: 15, 30, 36 ms at 48 kHz, and from a write to its sound then
 // stays within 40 ms.
 constexpr int kDeepestPulseQueueMs = 36;
 constexpr std::chrono::seconds kDeepenEvery{1};
@@ -224,7 +224,7 @@ SDL_AudioSpec monoRequest(int rate_hz, int frames, SDL_AudioCallback callback, v
 
 AudioOutput::Buffering AudioOutput::bufferingFor(std::string_view driver, int rate_hz) {
     if (driver == "pulseaudio") {
-        const int callback_frames = framesFor(rate_hz, kPulseCallbackSeconds);
+        const auto callback_frames = static_cast<int>(rate_hz * kPulseCallbackSeconds + 0.5);
         const int stamp_frames = stampLatencyFrames(rate_hz, callback_frames);
         const int queue_ms = pulseQueueMs(rate_hz, callback_frames, stamp_frames);
         const auto queue_frames = static_cast<int>((std::int64_t{rate_hz} * queue_ms + 500) / 1000);
@@ -371,8 +371,8 @@ void AudioOutput::checkDevice(std::int64_t& seen_callbacks,
         return;
     }
 #ifndef _WIN32
-    const bool gone = on_pulse_ ? pulse_->failed()
-                                : SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+    const bool gone =
+        on_pulse_ ? pulse_->failed() : SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
 #else
     const bool gone = SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
 #endif
@@ -433,10 +433,9 @@ bool AudioOutput::openPulse(std::chrono::milliseconds limit) {
     try {
         pulse_ = std::make_unique<PulseStream>(
             rate_hz_, queue_frames_.load(), opened_.callback_frames,
-            PulseStream::Callbacks{[this](std::int16_t* out, std::size_t frames) {
-                                       render(out, frames);
-                                   },
-                                   [this] { onPulseRanDry(); }},
+            PulseStream::Callbacks{
+                [this](std::int16_t* out, std::size_t frames) { render(out, frames); },
+                [this] { onPulseRanDry(); }},
             limit);
         return true;
     } catch (const std::runtime_error&) {

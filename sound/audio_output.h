@@ -56,8 +56,9 @@ public:
 
     // Opens the default device at (about) rate_hz and starts it: a stream of our own on a
     // PulseAudio or PipeWire server where one answers (unless SDL_AUDIODRIVER names another
-    // driver), else SDL's choice. Raises std::runtime_error with SDL's reason if no device opens. `warn` hears, in one line each, of a sound server that
-    // goes away, comes back or stops answering; it is called from a thread of the device's own.
+    // driver), else SDL's choice. Raises std::runtime_error with SDL's reason if no device opens.
+    // `warn` hears, in one line each, of a sound server that goes away, comes back or stops
+    // answering; it is called from a thread of the device's own.
     AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn = {});
     // Closes first; must not be reached after a close() that gave up (see there).
     ~AudioOutput();
@@ -131,7 +132,7 @@ private:
     std::int64_t stall_armed_at_ = 0;  // keeper thread only: callbacks before a stall counts
     std::atomic<bool> lost_{false};    // no device is open
     bool counts_drop_outs_ = false;
-    bool last_audible_ = false;  // callback thread only
+    bool last_audible_ = false;    // callback thread only
     bool server_ran_dry_ = false;  // callback thread only: the server said so since the last
     int settle_callbacks_ = 0;     // callback thread only, once the device plays
     std::thread keeper_;

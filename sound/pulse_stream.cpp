@@ -218,8 +218,8 @@ PulseStream::PulseStream(int rate_hz, int queue_frames, int request_frames, Call
             p->stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
             const pa_buffer_attr attr = bufferFor(queue_frames, request_frames_);
             // The queue is the whole way to the speaker, the sink's part included.
-            const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED |
-                                                              PA_STREAM_ADJUST_LATENCY);
+            const auto flags =
+                static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
             if (p->stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
                 throw std::runtime_error("PulseAudio: " +
                                          std::string(p->strerror(p->context_errno(context_))));
@@ -248,8 +248,8 @@ void PulseStream::waitFor(Ready ready, std::chrono::steady_clock::time_point giv
             }
         }
         if (std::chrono::steady_clock::now() >= give_up)
-            throw std::runtime_error(std::string("PulseAudio: the server did not answer (") +
-                                     what + ")");
+            throw std::runtime_error(std::string("PulseAudio: the server did not answer (") + what +
+                                     ")");
         std::this_thread::sleep_for(kConnectPoll);
     }
 }
