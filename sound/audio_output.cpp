@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -224,7 +225,7 @@ SDL_AudioSpec monoRequest(int rate_hz, int frames, SDL_AudioCallback callback, v
 
 AudioOutput::Buffering AudioOutput::bufferingFor(std::string_view driver, int rate_hz) {
     if (driver == "pulseaudio") {
-        const auto callback_frames = static_cast<int>(rate_hz * kPulseCallbackSeconds + 0.5);
+        const auto callback_frames = static_cast<int>(std::lround(rate_hz * kPulseCallbackSeconds));
         const int stamp_frames = stampLatencyFrames(rate_hz, callback_frames);
         const int queue_ms = pulseQueueMs(rate_hz, callback_frames, stamp_frames);
         const auto queue_frames = static_cast<int>((std::int64_t{rate_hz} * queue_ms + 500) / 1000);
