@@ -205,11 +205,11 @@ PulseStream::PulseStream(int rate_hz, int queue_frames, int request_frames, Call
         if (name.text.find(kPipeWireName) != std::string::npos) request_frames_ = 0;
         {
             LoopLock lock(loop_);
-            pa_sample_spec spec{};
-            spec.format = PA_SAMPLE_S16NE;
-            spec.rate = static_cast<std::uint32_t>(rate_hz);
-            spec.channels = 1;
-            stream_ = p->stream_new(context_, "vesk", &spec, nullptr);
+            pa_sample_spec format{};
+            format.format = PA_SAMPLE_S16NE;
+            format.rate = static_cast<std::uint32_t>(rate_hz);
+            format.channels = 1;
+            stream_ = p->stream_new(context_, "vesk", &format, nullptr);
             if (stream_ == nullptr)
                 throw std::runtime_error("PulseAudio: " +
                                          std::string(p->strerror(p->context_errno(context_))));
