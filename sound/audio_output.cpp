@@ -434,9 +434,10 @@ bool AudioOutput::openPulse(std::chrono::milliseconds limit) {
     try {
         pulse_ = std::make_unique<PulseStream>(
             rate_hz_, queue_frames_.load(), opened_.callback_frames,
-            PulseStream::Callbacks{
-                [this](std::int16_t* out, std::size_t frames) { render(out, frames); },
-                [this] { onPulseRanDry(); }},
+            PulseStream::Callbacks{[this](std::int16_t* out, std::size_t frames, bool priming) {
+                                       render(out, frames, priming);
+                                   },
+                                   [this] { onPulseRanDry(); }},
             limit);
         return true;
     } catch (const std::runtime_error&) {
@@ -501,10 +502,11 @@ bool AudioOutput::waitUntilPlaying(std::chrono::milliseconds limit) {
 
 void AudioOutput::callback(void* self, unsigned char* bytes, int len) {
     static_cast<AudioOutput*>(self)->render(reinterpret_cast<std::int16_t*>(bytes),
-                                            static_cast<std::size_t>(len) / sizeof(std::int16_t));
+                                            static_cast<std::size_t>(len) / sizeof(std::int16_t),
+                                            false);
 }
 
-void AudioOutput::render(std::int16_t* out, std::size_t frames) {
+void AudioOutput::render(std::int16_t* out, std::size_t frames, bool priming) {
     const std::int64_t start_ns = steadyNs();
     makeThisThreadRealtime();
     const std::int64_t first = stream_->taken();
@@ -513,6 +515,13 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames) {
     } catch (const std::exception&) {
         // No way to report from here; a broken resampler plays silence rather than noise.
         std::memset(out, 0, frames * sizeof(std::int16_t));
+    }
+    if (priming) {
+        // Written before the server plays anything, which a sink that idled can take up to two
+        // seconds to begin. The device's pace, and the player's anchor, start with the first
+        // part it asks for once it plays.
+        rendered_frame_.store(stream_->frame());
+        return;
     }
     // Writes are stamped against the device's pace, so a late callback does not move them.
     const CallbackClock::Step step = pace_->onCallback(first, start_ns);

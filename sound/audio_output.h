@@ -97,7 +97,8 @@ private:
         std::int64_t ns;
     };
     static void callback(void* self, unsigned char* bytes, int len);
-    void render(std::int16_t* out, std::size_t frames);
+    // `priming`: our stream's first part, written before the server plays it.
+    void render(std::int16_t* out, std::size_t frames, bool priming);
     Anchor readAnchor();
     void drain();
     // The keeper thread: watches the device and opens it again when it is lost; closes it when

@@ -29,6 +29,10 @@ public:
     std::int64_t afterWrite(std::int64_t stamp) {
         if (spacing_ == 0) return 0;
         const std::int64_t at = stamp * fm::opl2::kNativeRateHz / rate_hz_;
+        // A stamp behind the one before: the device's clock was set anew (a stream whose
+        // server began playing late). The pile was counted on the old clock.
+        if (at < last_at_) free_at_ = at;
+        last_at_ = at;
         free_at_ = std::max(free_at_, at) + spacing_;
         const std::int64_t pile_ns = framesToNs(free_at_ - at, fm::opl2::kNativeRateHz);
         return pile_ns > kMaxPileNs ? pile_ns : 0;
@@ -38,6 +42,7 @@ private:
     int spacing_;  // native samples per write
     int rate_hz_;
     std::int64_t free_at_ = 0;  // the native sample at which the core has taken every write in
+    std::int64_t last_at_ = 0;  // the last write's stamp, in native samples
 };
 
 }  // namespace sound

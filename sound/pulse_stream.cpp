@@ -301,7 +301,8 @@ void PulseStream::onWritable(pa_stream* stream, std::size_t bytes, void* self) {
         if (p.stream_begin_write(stream, &data, &size) < 0 || data == nullptr) return;
         size -= size % sizeof(std::int16_t);
         if (size == 0) return;
-        me->callbacks_.fill(static_cast<std::int16_t*>(data), size / sizeof(std::int16_t));
+        me->callbacks_.fill(static_cast<std::int16_t*>(data), size / sizeof(std::int16_t),
+                            me->corked_);
         if (p.stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
         bytes -= std::min(bytes, size);
     }

@@ -21,9 +21,10 @@ namespace sound {
 class PulseStream {
 public:
     // Both are called on libpulse's own thread, one at a time. `fill` renders `frames` samples
-    // of 16-bit mono; `ran_dry` hears that the server found the stream empty.
+    // of 16-bit mono; `priming` says they are the stream's first part, written before the
+    // server plays anything. `ran_dry` hears that the server found the stream empty.
     struct Callbacks {
-        std::function<void(std::int16_t* out, std::size_t frames)> fill;
+        std::function<void(std::int16_t* out, std::size_t frames, bool priming)> fill;
         std::function<void()> ran_dry;
     };
 

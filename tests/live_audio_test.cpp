@@ -214,7 +214,8 @@ TEST(PulseStream, NoServerOrASilentOneIsNotWaitedFor) {
         setEnvironment("PULSE_SERVER", server.c_str());
         const auto start = std::chrono::steady_clock::now();
         try {
-            sound::PulseStream stream(48000, 768, 256, {[](std::int16_t*, std::size_t) {}, [] {}},
+            sound::PulseStream stream(48000, 768, 256,
+                                      {[](std::int16_t*, std::size_t, bool) {}, [] {}},
                                       std::chrono::milliseconds(300));
             ADD_FAILURE() << server << ": a stream opened";
         } catch (const std::runtime_error& e) {

@@ -86,4 +86,13 @@ TEST(WritePacing, OnlyABurstIsHeldBack) {
     }
 }
 
+TEST(WritePacing, AClockSetBackHoldsNothing) {
+    // Writes stamped a second ahead on a guessed clock, then the device's first part comes and
+    // sets it back: the next write is not held for the second the old clock ran ahead.
+    sound::IntakeThrottle pacer(sound::Emulator::Nuked, kRateHz);
+    for (int i = 0; i < 292; ++i) EXPECT_EQ(pacer.afterWrite(kRateHz + i * 2), 0);
+    EXPECT_EQ(pacer.afterWrite(600), 0);
+    EXPECT_EQ(pacer.afterWrite(600), 0);
+}
+
 }  // namespace
