@@ -40,17 +40,9 @@ EOF
     setpriv --pdeathsig TERM -- dbus-daemon --session --nofork --nopidfile \
         --address="$DBUS_SESSION_BUS_ADDRESS" > "$dir/dbus.log" 2>&1 &
     pipewire_pids+=($!)
-    # pipewire-pulse's main thread takes in every client's sound: real-time priority where the
-    # machine allows, as PipeWire's own data thread has (see pulse_server.sh).
-    local realtime=()
-    chrt -r 5 true 2>/dev/null && realtime=(chrt -r 5)
     local program tries
     for program in pipewire wireplumber pipewire-pulse; do
-        if [ "$program" = pipewire-pulse ]; then
-            setpriv --pdeathsig TERM -- "${realtime[@]}" "$program" > "$dir/$program.log" 2>&1 &
-        else
-            setpriv --pdeathsig TERM -- "$program" > "$dir/$program.log" 2>&1 &
-        fi
+        setpriv --pdeathsig TERM -- "$program" > "$dir/$program.log" 2>&1 &
         pipewire_pids+=($!)
         # The other two connect to pipewire's socket, and give up if it is not there yet.
         for tries in $(seq 100); do

@@ -26,14 +26,7 @@ start_pulse_server() {
     pulse_server_pid=$!
     local tries
     for tries in $(seq 100); do
-        if pactl info >/dev/null 2>&1; then
-            # The main thread takes in every client's sound. It gets real-time priority where
-            # the machine allows, as the sink's thread has (the server sets its own to normal
-            # as it starts), so that on a machine busy with other work the checks hear the
-            # program, not the server's share of the processor.
-            chrt -r -p 5 "$pulse_server_pid" 2>/dev/null || true
-            return 0
-        fi
+        pactl info >/dev/null 2>&1 && return 0
         if ! kill -0 "$pulse_server_pid" 2>/dev/null; then
             echo "pulseaudio did not start:" >&2
             cat "$dir/server.log" >&2
