@@ -260,6 +260,14 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn)
         dry_after_ns_ = std::numeric_limits<std::int64_t>::max();
         pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
         counts_drop_outs_ = true;
+        // libpulse reads the user's queue too, and then leaves the prebuffer to the server,
+        // which keeps the sound late by whatever each drop-out lost. The queue was taken
+        // above; libpulse does not see the setting while our stream plays.
+        std::optional<std::string> user_queue;
+        if (const char* setting = std::getenv(kPulseLatencyVariable)) {
+            user_queue = setting;
+            unsetenv(kPulseLatencyVariable);
+        }
         if (openPulse(kPulseOpenLimit)) {
             on_pulse_ = true;
             driver_ = "pulseaudio";
@@ -267,7 +275,8 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn)
             keeper_ = std::thread([this] { keep(); });
             return;
         }
-        // No server of that kind: SDL looks for another sound system.
+        // No server of that kind: SDL looks for another sound system, which may read it.
+        if (user_queue) setenv(kPulseLatencyVariable, user_queue->c_str(), 1);
         stream_.reset();
         pace_.reset();
         pulse_queue_ms_ = 0;
