@@ -25,11 +25,6 @@ case $server in
     *) echo "unknown server $server" >&2; exit 2 ;;
 esac
 unset SDL_AUDIODRIVER
-# The queue is set, as a user may set it, so that it stays as it is: a queue deepened after a
-# drop-out (the program's own choice) rightly moves every later note by what it added, which
-# a check of "back on schedule after a stall" cannot tell from a stream left late. And the
-# setting must not bring back the server's prebuffer.
-export PULSE_LATENCY_MSEC=36
 
 rm -rf "$scratch"
 mkdir -p "$scratch"
