@@ -30,7 +30,7 @@ public:
 
     // Connects to the user's server and starts a stream at rate_hz that the server keeps
     // queue_frames deep, asked for in parts of at least request_frames (PipeWire's server
-    // chooses its own). Raises
+    // chooses its own, and queues 22 ms at least, so as not to hurry its whole graph). Raises
     // std::runtime_error, saying why, if libpulse is missing or no server answers within
     // `limit`; it never starts a server.
     PulseStream(int rate_hz, int queue_frames, int request_frames, Callbacks callbacks,
@@ -55,6 +55,7 @@ private:
     void release();
 
     int request_frames_;
+    int least_queue_frames_ = 0;  // PipeWire's: a shallower queue sets its whole graph's pace
     Callbacks callbacks_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
