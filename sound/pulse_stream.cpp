@@ -129,10 +129,11 @@ constexpr int kPipeWireLeastQueueMs = 22;
 // once it holds its first part, and an underrun does not stop it. The server then plays
 // silence and its read position runs on, so whatever is written late for the time it lost is
 // dropped, and what follows sounds at its place.
-pa_buffer_attr bufferFor(int queue_frames, int request_frames) {
+pa_buffer_attr bufferFor(int queue_frames, int least_queue_frames, int request_frames) {
     pa_buffer_attr attr{};
     attr.maxlength = kServerDefault;
-    attr.tlength = static_cast<std::uint32_t>(queue_frames) * sizeof(std::int16_t);
+    attr.tlength = static_cast<std::uint32_t>(std::max(queue_frames, least_queue_frames)) *
+                   sizeof(std::int16_t);
     attr.prebuf = 0;
     attr.minreq = request_frames > 0
                       ? static_cast<std::uint32_t>(request_frames) * sizeof(std::int16_t)
@@ -229,7 +230,7 @@ PulseStream::PulseStream(int rate_hz, int queue_frames, int request_frames, Call
             p->stream_set_write_callback(stream_, &PulseStream::onWritable, this);
             p->stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
             const pa_buffer_attr attr =
-                bufferFor(std::max(queue_frames, least_queue_frames_), request_frames_);
+                bufferFor(queue_frames, least_queue_frames_, request_frames_);
             // On PulseAudio the queue is the whole way to the speaker, the sink's part included.
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_START_CORKED | (on_pipewire ? 0 : PA_STREAM_ADJUST_LATENCY));
@@ -289,8 +290,7 @@ void PulseStream::release() {
 
 void PulseStream::setQueue(int queue_frames) {
     LoopLock lock(loop_);
-    const pa_buffer_attr attr =
-        bufferFor(std::max(queue_frames, least_queue_frames_), request_frames_);
+    const pa_buffer_attr attr = bufferFor(queue_frames, least_queue_frames_, request_frames_);
     forget(api().stream_set_buffer_attr(stream_, &attr, nullptr, nullptr));
 }
 
