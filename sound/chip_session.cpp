@@ -44,20 +44,26 @@ void ChipSession::close() {
 
 std::int64_t ChipSession::nowFrame() {
     // Register writes take no time in a render: they land where the chip stands.
-    return audio_ ? audio_->stampNow() : run_->frame();
+    if (!audio_) return run_->frame();
+    waitForDevice();
+    return audio_->stampNow();
+}
+
+void ChipSession::waitForDevice() {
+    // The device has been starting since the program began; the first write waits for it, so
+    // that nothing is stamped before the device has said where it stands. A capture asks the
+    // time of a write before the port stamps it, and must get the same answer.
+    if (waited_for_audio_) return;
+    waited_for_audio_ = true;
+    if (!audio_->waitUntilPlaying(kFirstCallbackLimit))
+        warn_("the sound device has not started playing after " +
+              std::to_string(kFirstCallbackLimit.count()) +
+              " ms; the first notes may come early or late");
 }
 
 std::int64_t ChipSession::stampWrite() {
     if (!audio_) return run_->frame();
-    // The device has been starting since the program began; the first write waits for it,
-    // so that no write is stamped before the device has said where it stands.
-    if (!waited_for_audio_) {
-        waited_for_audio_ = true;
-        if (!audio_->waitUntilPlaying(kFirstCallbackLimit))
-            warn_("the sound device has not started playing after " +
-                  std::to_string(kFirstCallbackLimit.count()) +
-                  " ms; the first notes may come early or late");
-    }
+    waitForDevice();
     // The wait comes before the next write is stamped, never between a stamp and its write.
     if (hold_ns_ > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(hold_ns_));
     const std::int64_t stamp = audio_->stampNow();

@@ -66,6 +66,7 @@ private:
     // nowFrame() for a write the port is about to hand to the chip. Live, the first one waits
     // for the device to start, and any one may wait for the chip to catch up (IntakeThrottle).
     std::int64_t stampWrite();
+    void waitForDevice();
 
     std::unique_ptr<sound::ChipTimeline> run_;
     // Owned until a close gives up on it: then it is left for the process's end, since the

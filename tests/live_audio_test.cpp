@@ -137,11 +137,14 @@ TEST_F(LiveAudio, SoundServerQueueRidesOutLateWakeUps) {
 
 TEST_F(LiveAudio, FirstWriteWaitsForTheDeviceToStart) {
     // Given a device just opened, when the first register write is made, then the device has
-    // called back before the write is stamped: it has said which sample it is at.
+    // called back before the write is stamped: it has said which sample it is at. A capture
+    // asks the time of that write before the port stamps it, and that waits the same way.
     auto chip =
         sound::ChipSession::forLive(sound::Emulator::Nuked, 48000, [](const std::string&) {});
     ASSERT_NE(chip->audio(), nullptr);
     auto port = chip->makePort();
+    static_cast<void>(chip->writeTimeSeconds());
+    EXPECT_GE(chip->audio()->stats().callbacks, 1);
     port->out(fm::opl2::kAddressPort, 0x20);
     port->out(fm::opl2::kDataPort, 0x01);
     EXPECT_GE(chip->audio()->stats().callbacks, 1);
