@@ -6,7 +6,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev fonts-dejavu-core
     libgtest-dev libgmock-dev libbenchmark-dev
-    libadplug-dev libsdl2-dev libpulse-dev libsndfile1-dev libsoxr-dev
+    libadplug-dev libsdl2-dev libpulse-dev libpipewire-0.3-dev libsndfile1-dev libsoxr-dev
     # Real chips without root: a sound card's OPL through ALSA's hwdep calls, and the OPL2LPT
     # on a parallel port through libieee1284.
     libasound2-dev libieee1284-3-dev

@@ -14,6 +14,7 @@
 
 #include "sound/callback_clock.h"
 #ifndef _WIN32
+#include "sound/pipewire_stream.h"
 #include "sound/pulse_stream.h"
 #endif
 #include "sound/resampled_stream.h"
@@ -44,8 +45,8 @@ public:
         int late_frames;
         int stamp_frames;
     };
-    // Chosen per driver (as SDL_GetCurrentAudioDriver names it; "pulseaudio" is our own
-    // stream on the server) and output rate.
+    // Chosen per driver (as SDL_GetCurrentAudioDriver names it; "pulseaudio" and "pipewire"
+    // are our own streams on those servers) and output rate.
     static Buffering bufferingFor(std::string_view driver, int rate_hz);
     // How far after the sample a callback begins with a write made then is stamped: past the
     // callback's own buffer, the resampler's lookahead and some slack. With queue_frames, the
@@ -112,6 +113,9 @@ private:
     // Our own stream on the sound server: opened, found dry, opened again after a loss.
     bool openPulse(std::chrono::milliseconds limit);
     void onPulseRanDry();
+    // A server of the PulseAudio kind that is PipeWire's is played to through PipeWire itself.
+    static bool servedByPipeWire();
+    bool openPipeWire(std::chrono::milliseconds limit);
     std::int64_t callbacksIn(std::chrono::seconds span) const;
     void warn(const std::string& message) const {
         if (warn_) warn_(message);
@@ -121,8 +125,10 @@ private:
     std::uint32_t device_ = 0;
 #ifndef _WIN32
     std::unique_ptr<PulseStream> pulse_;
+    std::unique_ptr<PipeWireStream> pipewire_;
 #endif
-    bool on_pulse_ = false;  // set once, by the constructor
+    bool on_pulse_ = false;     // set once, by the constructor
+    bool on_pipewire_ = false;  // likewise
     Warn warn_;
     // The queue asked of the sound server, while it is ours to deepen (0: another driver, or
     // the user's own setting); keeper thread only once the device is open, as are the next two.

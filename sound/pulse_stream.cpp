@@ -161,13 +161,11 @@ private:
 
 }  // namespace
 
-PulseStream::PulseStream(int rate_hz, int queue_frames, int request_frames, Callbacks callbacks,
-                         std::chrono::milliseconds limit)
-    : request_frames_(request_frames), callbacks_(std::move(callbacks)) {
+PulseStream::PulseStream(Probe, std::chrono::milliseconds limit)
+    : give_up_(std::chrono::steady_clock::now() + limit) {
     std::string error;
     const Pulse* p = pulse(error);
     if (p == nullptr) throw std::runtime_error(error);
-    const auto give_up = std::chrono::steady_clock::now() + limit;
     loop_ = p->threaded_mainloop_new();
     if (loop_ == nullptr) throw std::runtime_error("libpulse could not make its main loop");
     context_ = p->context_new(p->threaded_mainloop_get_api(loop_), "vesk");
@@ -188,8 +186,7 @@ PulseStream::PulseStream(int rate_hz, int queue_frames, int request_frames, Call
         throw std::runtime_error("libpulse could not start its thread");
     }
     try {
-        waitFor([&] { return p->context_get_state(context_) == PA_CONTEXT_READY; }, give_up,
-                "connect");
+        waitFor([&] { return p->context_get_state(context_) == PA_CONTEXT_READY; }, "connect");
         // Answered on libpulse's thread, under the loop's lock, as is every look at it here.
         struct Name {
             std::string text;
@@ -209,48 +206,57 @@ PulseStream::PulseStream(int rate_hz, int queue_frames, int request_frames, Call
             if (operation == nullptr) name.given = true;
             forget(operation);
         }
-        waitFor([&] { return name.given; }, give_up, "ask the server its name");
-        const bool on_pipewire = name.text.find(kPipeWireName) != std::string::npos;
-        if (on_pipewire) {
-            request_frames_ = 0;
-            least_queue_frames_ =
-                static_cast<int>(std::int64_t{rate_hz} * kPipeWireLeastQueueMs / 1000);
-        }
-        {
-            LoopLock lock(loop_);
-            pa_sample_spec format{};
-            format.format = PA_SAMPLE_S16NE;
-            format.rate = static_cast<std::uint32_t>(rate_hz);
-            format.channels = 1;
-            stream_ = p->stream_new(context_, "vesk", &format, nullptr);
-            if (stream_ == nullptr)
-                throw std::runtime_error("PulseAudio: " +
-                                         std::string(p->strerror(p->context_errno(context_))));
-            p->stream_set_state_callback(stream_, &PulseStream::onStreamState, this);
-            p->stream_set_write_callback(stream_, &PulseStream::onWritable, this);
-            p->stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
-            const pa_buffer_attr attr =
-                bufferFor(queue_frames, least_queue_frames_, request_frames_);
-            // On PulseAudio the queue is the whole way to the speaker, the sink's part included.
-            const auto flags = static_cast<pa_stream_flags_t>(
-                PA_STREAM_START_CORKED | (on_pipewire ? 0 : PA_STREAM_ADJUST_LATENCY));
-            if (p->stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
-                throw std::runtime_error("PulseAudio: " +
-                                         std::string(p->strerror(p->context_errno(context_))));
-        }
-        waitFor([&] { return p->stream_get_state(stream_) == PA_STREAM_READY; }, give_up,
-                "open a stream");
+        waitFor([&] { return name.given; }, "ask the server its name");
+        on_pipewire_ = name.text.find(kPipeWireName) != std::string::npos;
     } catch (...) {
         release();
         throw;
     }
 }
 
+bool PulseStream::servedByPipeWire(std::chrono::milliseconds limit) {
+    return PulseStream(Probe{}, limit).on_pipewire_;
+}
+
+PulseStream::PulseStream(int rate_hz, int queue_frames, int request_frames, Callbacks callbacks,
+                         std::chrono::milliseconds limit)
+    : PulseStream(Probe{}, limit) {
+    // Connected: from here on, a throw still ends in the destructor.
+    request_frames_ = request_frames;
+    callbacks_ = std::move(callbacks);
+    const Pulse& p = api();
+    if (on_pipewire_) {
+        request_frames_ = 0;
+        least_queue_frames_ = static_cast<int>(std::int64_t{rate_hz} * kPipeWireLeastQueueMs / 1000);
+    }
+    {
+        LoopLock lock(loop_);
+        pa_sample_spec format{};
+        format.format = PA_SAMPLE_S16NE;
+        format.rate = static_cast<std::uint32_t>(rate_hz);
+        format.channels = 1;
+        stream_ = p.stream_new(context_, "vesk", &format, nullptr);
+        if (stream_ == nullptr)
+            throw std::runtime_error("PulseAudio: " +
+                                     std::string(p.strerror(p.context_errno(context_))));
+        p.stream_set_state_callback(stream_, &PulseStream::onStreamState, this);
+        p.stream_set_write_callback(stream_, &PulseStream::onWritable, this);
+        p.stream_set_underflow_callback(stream_, &PulseStream::onUnderflow, this);
+        const pa_buffer_attr attr = bufferFor(queue_frames, least_queue_frames_, request_frames_);
+        // On PulseAudio the queue is the whole way to the speaker, the sink's part included.
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_START_CORKED | (on_pipewire_ ? 0 : PA_STREAM_ADJUST_LATENCY));
+        if (p.stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
+            throw std::runtime_error("PulseAudio: " +
+                                     std::string(p.strerror(p.context_errno(context_))));
+    }
+    waitFor([&] { return p.stream_get_state(stream_) == PA_STREAM_READY; }, "open a stream");
+}
+
 PulseStream::~PulseStream() { release(); }
 
 template <typename Ready>
-void PulseStream::waitFor(Ready ready, std::chrono::steady_clock::time_point give_up,
-                          const char* what) {
+void PulseStream::waitFor(Ready ready, const char* what) {
     for (;;) {
         {
             LoopLock lock(loop_);
@@ -261,7 +267,7 @@ void PulseStream::waitFor(Ready ready, std::chrono::steady_clock::time_point giv
                                          p.strerror(p.context_errno(context_)));
             }
         }
-        if (std::chrono::steady_clock::now() >= give_up)
+        if (std::chrono::steady_clock::now() >= give_up_)
             throw std::runtime_error(std::string("PulseAudio: the server did not answer (") + what +
                                      ")");
         std::this_thread::sleep_for(kConnectPoll);

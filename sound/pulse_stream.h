@@ -35,6 +35,8 @@ public:
     // `limit`; it never starts a server.
     PulseStream(int rate_hz, int queue_frames, int request_frames, Callbacks callbacks,
                 std::chrono::milliseconds limit);
+    // Whether the user's server of the PulseAudio kind is PipeWire's; raises as above.
+    static bool servedByPipeWire(std::chrono::milliseconds limit);
     // Stops libpulse's thread and drops the connection; never waits on the server.
     ~PulseStream();
     PulseStream(const PulseStream&) = delete;
@@ -46,15 +48,20 @@ public:
     void setQueue(int queue_frames);
 
 private:
+    struct Probe {};
+    // Connects, and asks the server its name.
+    PulseStream(Probe, std::chrono::milliseconds limit);
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void onUnderflow(pa_stream* stream, void* self);
     template <typename Ready>
-    void waitFor(Ready ready, std::chrono::steady_clock::time_point give_up, const char* what);
+    void waitFor(Ready ready, const char* what);
     void release();
 
-    int request_frames_;
+    std::chrono::steady_clock::time_point give_up_;  // for the server's answers
+    bool on_pipewire_ = false;
+    int request_frames_ = 0;
     int least_queue_frames_ = 0;  // PipeWire's: a shallower queue sets its whole graph's pace
     Callbacks callbacks_;
     pa_threaded_mainloop* loop_ = nullptr;
