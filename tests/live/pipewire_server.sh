@@ -4,6 +4,9 @@
 #   start_pipewire_server DIR   exports XDG_RUNTIME_DIR, HOME, XDG_CONFIG_HOME and the bus
 #                               address under DIR
 #   stop_pipewire_server        stops it, by its pids; safe to call twice (an EXIT trap calls it)
+#   restart_pipewire_server     kills pipewire, WirePlumber and pipewire-pulse outright, as a
+#                               crash does, and starts them again where they were
+# pipewire_daemon_pid is the graph's own process, pipewire.
 
 pipewire_pids=()
 
@@ -40,10 +43,17 @@ EOF
     setpriv --pdeathsig TERM -- dbus-daemon --session --nofork --nopidfile \
         --address="$DBUS_SESSION_BUS_ADDRESS" > "$dir/dbus.log" 2>&1 &
     pipewire_pids+=($!)
+    pipewire_dir=$dir
+    start_pipewire_daemons
+}
+
+start_pipewire_daemons() {
+    local dir=$pipewire_dir
     local program tries
     for program in pipewire wireplumber pipewire-pulse; do
-        setpriv --pdeathsig TERM -- "$program" > "$dir/$program.log" 2>&1 &
+        setpriv --pdeathsig TERM -- "$program" >> "$dir/$program.log" 2>&1 &
         pipewire_pids+=($!)
+        [ "$program" = pipewire ] && pipewire_daemon_pid=$!
         # The other two connect to pipewire's socket, and give up if it is not there yet.
         for tries in $(seq 100); do
             [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break
@@ -68,6 +78,16 @@ EOF
     echo "the PipeWire server did not answer within 10 s" >&2
     tail -n 5 "$dir"/*.log >&2
     return 1
+}
+
+restart_pipewire_server() {
+    # The session bus is the first; the rest go as a crash takes them.
+    local pid
+    for pid in "${pipewire_pids[@]:1}"; do kill -KILL "$pid" 2> /dev/null || true; done
+    for pid in "${pipewire_pids[@]:1}"; do wait "$pid" 2> /dev/null || true; done
+    pipewire_pids=("${pipewire_pids[0]}")
+    rm -f "$XDG_RUNTIME_DIR"/pipewire-0*
+    start_pipewire_daemons
 }
 
 stop_pipewire_server() {

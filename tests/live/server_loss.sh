@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# A sound server that misbehaves under a playing program, through a PulseAudio server of the
-# test's own: one that stops answering (SIGSTOP) never holds the way out, one that is killed
-# and started again is said so and heard again, and only a gap that was heard is counted.
-# Usage: server_loss.sh VESK SCRATCH_DIR. Exits 77 (skip) if PulseAudio is not installed.
+# A sound server that misbehaves under a playing program, through a server of the test's own,
+# PulseAudio or PipeWire: one that stops answering (SIGSTOP) never holds the way out, one that
+# is killed and started again is said so and heard again, and only a gap that was heard is
+# counted.
+# Usage: server_loss.sh VESK SCRATCH_DIR [pulseaudio|pipewire]. Exits 77 (skip) if that server
+# is not installed.
 set -uo pipefail
 
 vesk=$1
 scratch=$2
+server=${3:-pulseaudio}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/pulse_server.sh"
+source "$here/pipewire_server.sh"
 
 rm -rf "$scratch"
 mkdir -p "$scratch"
@@ -18,6 +22,7 @@ finish() {
     [ -n "$stopped" ] && kill -CONT "$stopped" 2> /dev/null
     [ -n "$player" ] && kill -KILL "$player" 2> /dev/null
     stop_pulse_server
+    stop_pipewire_server
 }
 trap finish EXIT
 trap 'exit 130' INT
@@ -25,9 +30,25 @@ trap 'exit 143' TERM
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 status=0
-start_pulse_server "$scratch" || status=$?
+if [ "$server" = pipewire ]; then
+    # What a PipeWire desktop runs the program with: no driver chosen.
+    start_pipewire_server "$scratch/server" || status=$?
+    unset SDL_AUDIODRIVER
+    server_pid() { echo "$pipewire_daemon_pid"; }
+    restart_server() { restart_pipewire_server; }
+else
+    start_pulse_server "$scratch" || status=$?
+    export SDL_AUDIODRIVER=pulseaudio
+    server_pid() { echo "$pulse_server_pid"; }
+    restart_server() {
+        kill -KILL "$pulse_server_pid"
+        wait "$pulse_server_pid" 2> /dev/null
+        pulse_server_pid=
+        sleep 0.5
+        start_pulse_server "$scratch"
+    }
+fi
 [ "$status" -eq 0 ] || exit "$status"
-export SDL_AUDIODRIVER=pulseaudio
 
 # play NAME [idle]: starts the program playing the tune (or, idle, only waiting), its input on
 # fd 3, in $scratch/NAME.*.
@@ -62,8 +83,8 @@ finished_capture() {
 for how in sluta TERM; do
     play "stopped-$how"
     sleep 2
-    kill -STOP "$pulse_server_pid"
-    stopped=$pulse_server_pid
+    stopped=$(server_pid)
+    kill -STOP "$stopped"
     sleep 0.5
     start_s=$(date +%s.%N)
     if [ "$how" = sluta ]; then echo sluta >&3; else kill -TERM "$player"; fi
@@ -78,7 +99,7 @@ for how in sluta TERM; do
         fail "$how with the server stopped: still running after 10 s"
     fi
     exec 3>&-
-    kill -CONT "$pulse_server_pid"
+    kill -CONT "$stopped"
     stopped=
 done
 
@@ -86,17 +107,14 @@ done
 # back, and the rest of the tune is heard from the new server.
 play restarted
 sleep 2
-kill -KILL "$pulse_server_pid"
-wait "$pulse_server_pid" 2> /dev/null
-pulse_server_pid=
-sleep 0.5
-start_pulse_server "$scratch" || exit 1
+restart_server || exit 1
 # The program finds the new server within a second; the recording then hears the tune.
 sleep 2
 parec --format=s16le --rate=48000 --channels=1 --raw --device=@DEFAULT_MONITOR@ \
     > "$scratch/restarted.raw" &
 recorder=$!
-sleep 2
+# A new recording can stay silent for its first two seconds.
+sleep 4
 kill "$recorder"
 wait "$recorder" 2> /dev/null
 echo sluta >&3
