@@ -165,7 +165,9 @@ PipeWireStream::PipeWireStream(int rate_hz, int quantum_frames, Fill fill,
         me->state_.store(state);
         if (state == PW_STREAM_STATE_ERROR) me->failed_.store(true);
     };
-    hooks_->stream_events.process = [](void* self) { static_cast<PipeWireStream*>(self)->process(); };
+    hooks_->stream_events.process = [](void* self) {
+        static_cast<PipeWireStream*>(self)->process();
+    };
     p->stream_add_listener(stream_, &hooks_->stream, &hooks_->stream_events, this);
 
     std::uint8_t pod[256];
@@ -178,7 +180,8 @@ PipeWireStream::PipeWireStream(int rate_hz, int quantum_frames, Fill fill,
     const spa_pod* params[] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &format)};
     const auto flags = static_cast<pw_stream_flags>(
         PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-    const int connected = p->stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
+    const int connected =
+        p->stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
     p->thread_loop_unlock(loop_);
     if (connected < 0) {
         release();
@@ -221,13 +224,16 @@ void PipeWireStream::process() {
     std::int64_t lost_frames = 0;
     pw_time time{};
     if (p.stream_get_time_n(stream_, &time, sizeof time) == 0 && time.rate.denom != 0) {
-        const auto graph_hz = static_cast<std::int64_t>(time.rate.denom / std::max(1U, time.rate.num));
+        const auto graph_hz =
+            static_cast<std::int64_t>(time.rate.denom / std::max(1U, time.rate.num));
         if (last_ticks_ != 0 && time.ticks > last_ticks_ + given_ticks_ + given_ticks_ / 2) {
-            const auto lost_ticks = static_cast<std::int64_t>(time.ticks - last_ticks_ - given_ticks_);
+            const auto lost_ticks =
+                static_cast<std::int64_t>(time.ticks - last_ticks_ - given_ticks_);
             lost_frames = lost_ticks * rate_hz_ / graph_hz;
         }
         last_ticks_ = time.ticks;
-        given_ticks_ = static_cast<std::uint64_t>(static_cast<std::int64_t>(frames) * graph_hz / rate_hz_);
+        given_ticks_ =
+            static_cast<std::uint64_t>(static_cast<std::int64_t>(frames) * graph_hz / rate_hz_);
     }
     fill_(static_cast<std::int16_t*>(data.data), frames, lost_frames);
     data.chunk->offset = 0;

@@ -25,7 +25,8 @@ public:
     // Called on PipeWire's data thread: renders `frames` samples of 16-bit mono. `lost_frames`
     // is how much of the graph's time went by without us since the last call: the graph played
     // a gap that long, and what follows belongs that much later.
-    using Fill = std::function<void(std::int16_t* out, std::size_t frames, std::int64_t lost_frames)>;
+    using Fill =
+        std::function<void(std::int16_t* out, std::size_t frames, std::int64_t lost_frames)>;
 
     // Connects to the user's PipeWire server and starts a stream at rate_hz that asks the graph
     // for quanta of `quantum_frames`. Raises std::runtime_error, saying why, if libpipewire is

@@ -227,7 +227,8 @@ PulseStream::PulseStream(int rate_hz, int queue_frames, int request_frames, Call
     const Pulse& p = api();
     if (on_pipewire_) {
         request_frames_ = 0;
-        least_queue_frames_ = static_cast<int>(std::int64_t{rate_hz} * kPipeWireLeastQueueMs / 1000);
+        least_queue_frames_ =
+            static_cast<int>(std::int64_t{rate_hz} * kPipeWireLeastQueueMs / 1000);
     }
     {
         LoopLock lock(loop_);
