@@ -268,34 +268,17 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn)
         anchor_ns_.store(steadyNs());
         last_anchor_ = {0, anchor_ns_.load()};
         if (wantsPipeWire() && servedByPipeWire()) {
-            opened_ = bufferingFor("pipewire", rate_hz);
-            queue_frames_.store(opened_.queue_frames);
-            stream_ = std::make_unique<sound::ResampledStream>(emulator, rate_hz_,
-                                                               sound::ResampledStream::Use::Live);
-            // The graph's clock says when it went by without us.
-            dry_after_ns_ = std::numeric_limits<std::int64_t>::max();
-            pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
-            counts_drop_outs_ = true;
+            prepareOwnStream(emulator, "pipewire");
             if (openPipeWire(kPulseOpenLimit)) {
                 on_pipewire_ = true;
-                driver_ = "pipewire";
-                stall_armed_at_ = callbacksIn(kStallLimit);
-                keeper_ = std::thread([this] { keep(); });
+                startOwnStream("pipewire");
                 return;
             }
-            stream_.reset();
-            pace_.reset();
+            dropOwnStream();
         }
-        opened_ = bufferingFor("pulseaudio", rate_hz);
-        queue_frames_.store(opened_.queue_frames);
+        prepareOwnStream(emulator, "pulseaudio");
         if (std::getenv(kPulseLatencyVariable) == nullptr)
             pulse_queue_ms_ = static_cast<int>(std::int64_t{opened_.queue_frames} * 1000 / rate_hz);
-        stream_ = std::make_unique<sound::ResampledStream>(emulator, rate_hz_,
-                                                           sound::ResampledStream::Use::Live);
-        // The server's read position keeps time through a gap: the pace never moves.
-        dry_after_ns_ = std::numeric_limits<std::int64_t>::max();
-        pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
-        counts_drop_outs_ = true;
         // libpulse reads the user's queue too, and then leaves the prebuffer to the server,
         // which keeps the sound late by whatever each drop-out lost. The queue was taken
         // above; libpulse does not see the setting while our stream plays.
@@ -306,15 +289,12 @@ AudioOutput::AudioOutput(sound::Emulator emulator, int rate_hz, Warn warn)
         }
         if (openPulse(kPulseOpenLimit)) {
             on_pulse_ = true;
-            driver_ = "pulseaudio";
-            stall_armed_at_ = callbacksIn(kStallLimit);
-            keeper_ = std::thread([this] { keep(); });
+            startOwnStream("pulseaudio");
             return;
         }
         // No server of that kind: SDL looks for another sound system, which may read it.
         if (user_queue) setenv(kPulseLatencyVariable, user_queue->c_str(), 1);
-        stream_.reset();
-        pace_.reset();
+        dropOwnStream();
         pulse_queue_ms_ = 0;
     }
 #endif
@@ -494,6 +474,29 @@ bool AudioOutput::openPulse(std::chrono::milliseconds limit) {
 }
 
 void AudioOutput::onPulseRanDry() { server_ran_dry_ = true; }
+
+void AudioOutput::prepareOwnStream(sound::Emulator emulator, std::string_view driver) {
+    opened_ = bufferingFor(driver, rate_hz_);
+    queue_frames_.store(opened_.queue_frames);
+    stream_ = std::make_unique<sound::ResampledStream>(emulator, rate_hz_,
+                                                       sound::ResampledStream::Use::Live);
+    // The server's read position, or the graph's clock, keeps time through a gap: the pace
+    // never moves, and the server says when our stream ran dry.
+    dry_after_ns_ = std::numeric_limits<std::int64_t>::max();
+    pace_ = std::make_unique<CallbackClock>(rate_hz_, dry_after_ns_);
+    counts_drop_outs_ = true;
+}
+
+void AudioOutput::startOwnStream(const char* driver) {
+    driver_ = driver;
+    stall_armed_at_ = callbacksIn(kStallLimit);
+    keeper_ = std::thread([this] { keep(); });
+}
+
+void AudioOutput::dropOwnStream() {
+    stream_.reset();
+    pace_.reset();
+}
 
 bool AudioOutput::servedByPipeWire() {
     try {

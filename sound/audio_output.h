@@ -113,6 +113,11 @@ private:
     // Our own stream on the sound server: opened, found dry, opened again after a loss.
     bool openPulse(std::chrono::milliseconds limit);
     void onPulseRanDry();
+    // Our own stream on a sound server: made ready before it opens, its keeper started once it
+    // has, or let go when no server of that kind answers.
+    void prepareOwnStream(sound::Emulator emulator, std::string_view driver);
+    void startOwnStream(const char* driver);
+    void dropOwnStream();
     // A server of the PulseAudio kind that is PipeWire's is played to through PipeWire itself.
     static bool servedByPipeWire();
     bool openPipeWire(std::chrono::milliseconds limit);
