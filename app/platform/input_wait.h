@@ -26,6 +26,13 @@ public:
     Read readReady(std::string& into);
 
     bool ended() const { return ended_; }
+    // Stops reading before the program ends, so that no reader is in flight when the process
+    // goes. True once nothing reads any more; nothing is read after it.
+#ifdef _WIN32
+    bool endReading();
+#else
+    bool endReading() { return true; }
+#endif
     // Whether the input is a terminal in its line mode that shows what is typed, each line
     // entered taking a row of the screen.
     bool echoesTyping() const;
@@ -37,6 +44,7 @@ private:
     // Windows cannot wait on a pipe or a console line, so a thread reads ahead and signals.
     struct Reader;
     std::shared_ptr<Reader> reader_;
+    void* thread_ = nullptr;  // the reader's thread handle
 #endif
 };
 

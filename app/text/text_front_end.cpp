@@ -53,6 +53,7 @@ void TextFrontEnd::runHandler(Handler handler) {
         handler();
     } catch (const common::RunError& e) {
         endStatusLine();
+        input_.endReading();
         fatal_(std::string("run-time error: ") + e.what());
         std::abort();  // unreachable: fatal_ never returns
     }
@@ -84,6 +85,8 @@ void TextFrontEnd::endProgram() { end(exitStatus()); }
 
 void TextFrontEnd::end(int status) {
     std::fflush(out_);
+    // Nothing more is read, and the program ends with no reader left behind it.
+    input_.endReading();
     end_(status);
     std::abort();  // unreachable: end_ never returns
 }

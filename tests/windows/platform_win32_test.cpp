@@ -84,6 +84,28 @@ TEST_F(InputPipe, AWaitWithNothingToReadEndsAtItsLimit) {
     EXPECT_FALSE(input.ended());
 }
 
+// The program ends its reader before it ends, whether the reader sits in a read of a pipe that
+// stays open or has seen the input end; either way nothing more is handed over.
+TEST_F(InputPipe, EndingTheReadingLeavesNoReaderInARead) {
+    app::InputWait input(fd_);
+    type("start\r\n");
+    input.block(-1);
+    std::string got;
+    ASSERT_EQ(input.readReady(got), app::InputWait::Read::Data);
+    EXPECT_TRUE(input.endReading());
+    type("sluta\r\n");
+    EXPECT_EQ(input.readReady(got), app::InputWait::Read::Nothing);
+}
+
+TEST_F(InputPipe, EndingTheReadingLeavesNoReaderAtTheInputsEnd) {
+    app::InputWait input(fd_);
+    closeWriteEnd();
+    input.block(-1);
+    EXPECT_TRUE(input.endReading());
+    std::string got;
+    EXPECT_EQ(input.readReady(got), app::InputWait::Read::Ended);
+}
+
 TEST(QuitSignals, TheEventIsSetWhileASignalIsPending) {
     const auto event = static_cast<HANDLE>(app::quitSignalEvent());
     app::clearQuitSignal();
