@@ -528,17 +528,12 @@ bool AudioOutput::openPipeWire(std::chrono::milliseconds limit) {
 
 bool AudioOutput::reopen() {
 #ifndef _WIN32
-    if (on_pulse_) {
+    if (on_pulse_ || on_pipewire_) {
         // Our stream starts only once its first part is in: the chip is run on before.
         catchUp();
-        if (!openPulse(kPulseReopenLimit)) return false;
-        stall_armed_at_ = callbacks_.load() + callbacksIn(kStallLimit);
-        lost_.store(false);
-        return true;
-    }
-    if (on_pipewire_) {
-        catchUp();
-        if (!openPipeWire(kPulseReopenLimit)) return false;
+        const bool opened =
+            on_pulse_ ? openPulse(kPulseReopenLimit) : openPipeWire(kPulseReopenLimit);
+        if (!opened) return false;
         stall_armed_at_ = callbacks_.load() + callbacksIn(kStallLimit);
         lost_.store(false);
         return true;
