@@ -119,25 +119,23 @@ PipeWireStream::PipeWireStream(int rate_hz, int quantum_frames, Fill fill,
     const auto give_up = std::chrono::steady_clock::now() + limit;
     loop_ = p->thread_loop_new("vesk-pipewire", nullptr);
     if (loop_ == nullptr) throw std::runtime_error("libpipewire could not make its main loop");
+    // From here on a failure lets go of what was made, then says why.
+    const auto fail = [this](const char* why) {
+        release();
+        throw std::runtime_error(why);
+    };
     // The configuration that brings PipeWire's real-time module: it raises the data thread,
     // through RealtimeKit or directly, where the system allows either.
     context_ = p->context_new(p->thread_loop_get_loop(loop_),
                               p->properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-    if (context_ == nullptr) {
-        release();
-        throw std::runtime_error("libpipewire could not make a context");
-    }
-    if (p->thread_loop_start(loop_) < 0) {
-        release();
-        throw std::runtime_error("libpipewire could not start its thread");
-    }
+    if (context_ == nullptr) fail("libpipewire could not make a context");
+    if (p->thread_loop_start(loop_) < 0) fail("libpipewire could not start its thread");
     p->thread_loop_lock(loop_);
     // A server that is not running is not started for us: the connection simply fails.
     core_ = p->context_connect(context_, nullptr, 0);
     if (core_ == nullptr) {
         p->thread_loop_unlock(loop_);
-        release();
-        throw std::runtime_error("PipeWire: no server answers");
+        fail("PipeWire: no server answers");
     }
     hooks_->core_events.version = PW_VERSION_CORE_EVENTS;
     hooks_->core_events.error = [](void* self, std::uint32_t id, int, int, const char*) {
@@ -155,8 +153,7 @@ PipeWireStream::PipeWireStream(int rate_hz, int quantum_frames, Fill fill,
                           "vesk", PW_KEY_NODE_LATENCY, latency, nullptr));
     if (stream_ == nullptr) {
         p->thread_loop_unlock(loop_);
-        release();
-        throw std::runtime_error("PipeWire: could not make a stream");
+        fail("PipeWire: could not make a stream");
     }
     hooks_->stream_events.version = PW_VERSION_STREAM_EVENTS;
     hooks_->stream_events.state_changed = [](void* self, pw_stream_state, pw_stream_state state,
@@ -183,23 +180,15 @@ PipeWireStream::PipeWireStream(int rate_hz, int quantum_frames, Fill fill,
     const int connected =
         p->stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
     p->thread_loop_unlock(loop_);
-    if (connected < 0) {
-        release();
-        throw std::runtime_error("PipeWire: could not connect a stream");
-    }
+    if (connected < 0) fail("PipeWire: could not connect a stream");
     // Paused is enough: the stream has its format and a place in the graph, and the sink it
     // plays to may take a moment to wake.
     for (;;) {
         const int state = state_.load();
-        if (failed_.load()) {
-            release();
-            throw std::runtime_error("PipeWire: the server refused the stream");
-        }
+        if (failed_.load()) fail("PipeWire: the server refused the stream");
         if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) return;
-        if (std::chrono::steady_clock::now() >= give_up) {
-            release();
-            throw std::runtime_error("PipeWire: the server did not answer");
-        }
+        if (std::chrono::steady_clock::now() >= give_up)
+            fail("PipeWire: the server did not answer");
         std::this_thread::sleep_for(kConnectPoll);
     }
 }
