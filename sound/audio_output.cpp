@@ -605,22 +605,24 @@ void AudioOutput::render(std::int16_t* out, std::size_t frames, bool priming) {
     }
     // Writes are stamped against the device's pace, so a late callback does not move them.
     const CallbackClock::Step step = pace_->onCallback(first, start_ns);
-    // A gap is heard where the sound before it or after it is.
     const bool audible = std::any_of(out, out + frames, [](std::int16_t sample) {
         return sample >= kAudibleLevel || sample <= -kAudibleLevel;
     });
-    const bool was_audible = std::exchange(last_audible_, audible);
+    const std::int64_t queue_ns =
+        framesToNs(std::max(queue_frames_.load(), opened_.callback_frames), rate_hz_);
     rendered_frame_.store(stream_->frame());
     if (settle_callbacks_ > 0) {
         // A device opened again fills its queue in a burst of callbacks, then starts playing
         // some time later: its pace is read only once it plays, and the anchor of the device
         // before stands until then (the chip was run on to it).
         if (--settle_callbacks_ == 0) pace_->restart();
+        drop_outs_.onPart(start_ns, audible, false, queue_ns);
         callbacks_.fetch_add(1);
         return;
     }
     const bool ran_dry = step.ran_dry || std::exchange(server_ran_dry_, false);
-    if (ran_dry && counts_drop_outs_ && (audible || was_audible)) underruns_.fetch_add(1);
+    if (drop_outs_.onPart(start_ns, audible, ran_dry && counts_drop_outs_, queue_ns))
+        underruns_.fetch_add(1);
     const std::uint32_t seq = anchor_seq_.load();
     anchor_seq_.store(seq + 1);
     anchor_frame_.store(first);

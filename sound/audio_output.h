@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "sound/callback_clock.h"
+#include "sound/drop_out_count.h"
 #ifndef _WIN32
 #include "sound/pipewire_stream.h"
 #include "sound/pulse_stream.h"
@@ -144,7 +145,7 @@ private:
     std::int64_t stall_armed_at_ = 0;  // keeper thread only: callbacks before a stall counts
     std::atomic<bool> lost_{false};    // no device is open
     bool counts_drop_outs_ = false;
-    bool last_audible_ = false;    // callback thread only
+    DropOutCount drop_outs_;       // callback thread only
     bool server_ran_dry_ = false;  // callback thread only: the server said so since the last
     int settle_callbacks_ = 0;     // callback thread only, once the device plays
     std::thread keeper_;

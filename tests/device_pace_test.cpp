@@ -1,10 +1,12 @@
-// The device's pace, which writes are stamped against, and the times it ran dry.
+// The device's pace, which writes are stamped against, the times it ran dry, and the drop-outs
+// counted from them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "sound/callback_clock.h"
+#include "sound/drop_out_count.h"
 
 namespace {
 
@@ -75,6 +77,35 @@ TEST(CallbackClock, LateButWithinTheQueueIsNoDropOut) {
     for (std::int64_t i = 0; i < 40; ++i)
         callbacks.push_back({i * kBuffer, i == 20 ? 12 * kMs : 0});
     for (const auto& s : run(callbacks)) EXPECT_FALSE(s.ran_dry);
+}
+
+TEST(DropOutCount, CountsEachHeardGapOnce) {
+    // Parts 5 ms apart; the queue lasts 15 ms. Each case: which parts are heard, and which come
+    // after the device said it ran dry.
+    constexpr std::int64_t kQueueNs = 15 * kMs;
+    struct Case {
+        const char* what;
+        const char* heard;
+        const char* dry;
+        int counted;
+    } cases[] = {
+        {"a gap in a note", "1111111111", "0000100000", 1},
+        {"said twice in one gap, 5 ms apart", "1111111111", "0000110000", 1},
+        {"two gaps 25 ms apart", "1111111111", "0010000010", 2},
+        {"the gap after a note's end", "1111000000", "0000100000", 1},
+        {"before a note's start", "0000011111", "0000010000", 1},
+        {"in silence", "1100000011", "0000100000", 0},
+        {"nothing played", "0000000000", "0100100100", 0},
+    };
+    for (const Case& c : cases) {
+        sound::DropOutCount count;
+        int counted = 0;
+        for (int i = 0; c.heard[i] != '\0'; ++i) {
+            const std::int64_t at_ns = kStartNs + i * 5 * kMs;
+            if (count.onPart(at_ns, c.heard[i] == '1', c.dry[i] == '1', kQueueNs)) ++counted;
+        }
+        EXPECT_EQ(counted, c.counted) << c.what;
+    }
 }
 
 }  // namespace
