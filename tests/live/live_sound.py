@@ -61,6 +61,9 @@ LOST_SHARE = 0.05
 STAYED_LATE_MS = 15.0
 # Steps each side of a drop-out that say where the sound is, the one just after it left out.
 AROUND = 5
+# The recording falling behind our clock by more than this is time its server left out. Less
+# is the sink clock's drift, well under a ms a second.
+LEFT_OUT_MS = 3.0
 
 
 # ---------------------------------------------------------------------------------------------
@@ -268,7 +271,20 @@ def selftest(steps):
                   f'worst {np.nanmax(errors_ms):.2f} ms')
             return False
         worst = max(worst, errors_ms.max())
-    print(f'selftest: known shifts up to 12 ms and a 50 ms stall found within {worst * 1000:.0f} us')
+    # Reads of 11 ms each, up to 8 ms late, from a server that leaves out 2 cycles at 30 s; and
+    # from one that leaves out nothing, held up for a whole second at 40 s.
+    t = np.arange(0, 60, 0.011)
+    late = rng.uniform(0, 0.008, len(t))
+    n = np.round(t * RATE_HZ)
+    found = left_out(t + late, n - np.where(t > 30, 1024, 0))
+    held = left_out(t + late + np.where((t > 40) & (t < 41), 0.5, 0), n)
+    if (len(found) != 1 or abs(found[0][1] - 1024) > RATE_HZ // 1000
+            or abs(found[0][0] - 30 * RATE_HZ) > 1100 or held):
+        print(f'selftest: 1024 samples left out at 30 s were found as {found}, and a held-up '
+              f'recorder as {held}')
+        return False
+    print(f'selftest: known shifts up to 12 ms and a 50 ms stall found within {worst * 1000:.0f} us, '
+          f'and time left out by the server')
     return True
 
 
@@ -350,11 +366,62 @@ def play(out, vesk, options, stop_after_s, stalls):
         sys.exit(f'play: vesk ended with status {status}')
 
 
-def sample_clock(out):
+def reads(out, left_out=()):
+    """When the recorder got its samples: times, and sample counts as in the recording with
+    the time left out put back."""
+    got = np.loadtxt(out + '.reads', ndmin=2)
+    t, n = got[:, 0], got[:, 1].copy()
+    for at, samples in left_out:
+        n[n > at] += samples
+    return t, n
+
+
+def left_out(t, n):
+    """Where the recording left out time, as (sample index, samples). PipeWire's graph, held up
+    for more than a cycle, goes on from where its clock has got to, and the sink's monitor skips
+    the cycles it missed: the recording then runs early by that much, though no listener was
+    given the time back. A read can only be late, so the earliest in each second says how far
+    the samples are ahead of our clock; a lasting fall in that is time left out, just after the
+    last read that was still as far ahead."""
+    ahead = n / RATE_HZ - (t - t[0])
+    second = np.floor(t - t[0]).astype(int)
+    # The last second is cut short by the recorder's end.
+    seconds = np.unique(second)[:-1]
+    most = np.array([ahead[second == s].max() for s in seconds])
+    skips = []
+    for i in range(1, len(seconds)):
+        lost_s = most[i - 1] - most[i:].max()
+        if lost_s * 1000 < LEFT_OUT_MS:
+            continue
+        still_ahead = np.nonzero((second <= seconds[i]) & (ahead > most[i:].max() + lost_s / 2))[0]
+        skips.append((int(n[still_ahead[-1]]), int(round(lost_s * RATE_HZ))))
+    return skips
+
+
+def placed(skips, recording):
+    """The reads place time left out within a cycle or two; the gap a held-up graph also plays,
+    if there is one that near, places it exactly."""
+    zero = np.concatenate(([0], (recording == 0).astype(np.int8), [0]))
+    gaps = np.nonzero(np.diff(zero) == 1)[0]
+    exact = []
+    for at, samples in skips:
+        near = gaps[np.abs(gaps - at) <= SEARCH_S * RATE_HZ]
+        exact.append((int(near[np.argmin(np.abs(near - at))]) if len(near) else at, samples))
+    return exact
+
+
+def with_time_put_back(recording, skips):
+    """The recording as a sink that kept our clock would have played it: silence where the
+    server left time out."""
+    for at, samples in reversed(skips):
+        recording = np.insert(recording, min(at, len(recording)), np.zeros(samples))
+    return recording
+
+
+def sample_clock(out, skips):
     """A straight line from the recording's sample index to the time it reached the recorder:
     through the earliest arrival in each second, since a read can only be late."""
-    reads = np.loadtxt(out + '.reads', ndmin=2)
-    t, n = reads[:, 0], reads[:, 1]
+    t, n = reads(out, skips)
     rough = np.polyfit(n, t, 1)
     early = t - np.polyval(rough, n)
     second = np.floor(t - t[0]).astype(int)
@@ -362,7 +429,7 @@ def sample_clock(out):
     return np.polyfit(n[pick], t[pick], 1)
 
 
-def latency_ms(out, onsets, times_s):
+def latency_ms(out, skips, onsets, times_s):
     """From each key-on write to its sound reaching the recorder. The program prints a step's
     line just before its writes, and a line can only reach us late: the line's lower edge
     against the capture's times maps the capture's clock onto ours. The capture counts the
@@ -372,7 +439,7 @@ def latency_ms(out, onsets, times_s):
     count = min(len(lines), len(times_s))
     slope = np.polyfit(times_s[:count], lines[:count], 1)[0] if count >= 3 else 1.0
     origin = np.min(lines[:count] - slope * times_s[:count])
-    heard = np.polyval(sample_clock(out), onsets)
+    heard = np.polyval(sample_clock(out, skips), onsets)
     return (heard - (slope * times_s + origin)) * 1000
 
 
@@ -412,6 +479,11 @@ def check(render_path, render_vgm, out, expect):
     if not selftest(steps):
         return 1
     recording = np.fromfile(out + '.raw', '<i2').astype(np.float64)
+    skips = placed(left_out(*reads(out)), recording)
+    for at, samples in skips:
+        print(f'the server left {samples * 1000 / RATE_HZ:.1f} ms out of the recording at '
+              f'{at / RATE_HZ:.3f} s: put back as silence')
+    recording = with_time_put_back(recording, skips)
     times_s = voice1_key_ons(out + '.vgm')
     played = min(len(times_s), len(steps.at))
     steps.keep(played)
@@ -432,7 +504,7 @@ def check(render_path, render_vgm, out, expect):
     until = min(onsets[np.nonzero(ok)[0][-1]] + 0.8 * RATE_HZ,
                 np.polyval(line, vgm_length_s(out + '.vgm') - 0.05))
     gaps = drop_outs(steps, recording, onsets, until)
-    latency = latency_ms(out, onsets, times_s)
+    latency = latency_ms(out, skips, onsets, times_s)
     worst = int(np.nanargmax(np.abs(off)))
     print(f'placement: sd {np.nanstd(off):.2f} ms, worst {off[worst]:+.2f} ms (step {worst + 1}), '
           f'step 1 {off[0]:+.2f} ms')
