@@ -101,7 +101,7 @@ TEST(DropOutCount, CountsEachHeardGapOnce) {
         sound::DropOutCount count;
         int counted = 0;
         for (int i = 0; c.heard[i] != '\0'; ++i) {
-            const std::int64_t at_ns = kStartNs + i * 5 * kMs;
+            const std::int64_t at_ns = kStartNs + std::int64_t{i} * 5 * kMs;
             if (count.onPart(at_ns, c.heard[i] == '1', c.dry[i] == '1', kQueueNs)) ++counted;
         }
         EXPECT_EQ(counted, c.counted) << c.what;
