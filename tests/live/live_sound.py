@@ -489,7 +489,7 @@ def sample_clock(out, skips):
     return np.polyfit(n[pick], t[pick], 1)
 
 
-def latency_ms(out, skips, onsets, times_s):
+def latency_ms(out, clock, onsets, times_s):
     """From each key-on write to its sound reaching the recorder. The program prints a step's
     line just before its writes, and a line can only reach us late: the line's lower edge
     against the capture's times maps the capture's clock onto ours. The capture counts the
@@ -499,7 +499,7 @@ def latency_ms(out, skips, onsets, times_s):
     count = min(len(lines), len(times_s))
     slope = np.polyfit(times_s[:count], lines[:count], 1)[0] if count >= 3 else 1.0
     origin = np.min(lines[:count] - slope * times_s[:count])
-    heard = np.polyval(sample_clock(out, skips), onsets)
+    heard = np.polyval(clock, onsets)
     return (heard - (slope * times_s + origin)) * 1000
 
 
@@ -566,14 +566,15 @@ def check(render_path, render_vgm, out, expect):
     until = min(onsets[np.nonzero(ok)[0][-1]] + 0.8 * RATE_HZ,
                 np.polyval(line, vgm_length_s(out + '.vgm') - 0.05))
     gaps = drop_outs(steps, recording, onsets, until)
-    latency = latency_ms(out, skips, onsets, times_s)
+    # The recorder's clock, read once for the latency and for the hold-ups below.
+    clock = sample_clock(out, skips)
+    latency = latency_ms(out, clock, onsets, times_s)
     worst = int(np.nanargmax(np.abs(off)))
     print(f'placement: sd {np.nanstd(off):.2f} ms, worst {off[worst]:+.2f} ms (step {worst + 1}), '
           f'step 1 {off[0]:+.2f} ms')
     print(f'latency, write to recorder: median {np.nanmedian(latency):.1f} ms, '
           f'{np.nanmin(latency):.1f} to {np.nanmax(latency):.1f} ms')
     # Each gap against the hold-ups of the machine as a whole, through the recorder's clock.
-    clock = sample_clock(out, skips)
     held = held_up(out)
     excused_ms = []
     for at, n in gaps:
